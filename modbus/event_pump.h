@@ -1,0 +1,14 @@
+#pragma once
+
+namespace meterlink {
+
+// Lets pending window events run while the link waits. The application's pump also
+// blocks until the next event (serial data wakes it, a short timer bounds it) so that
+// a wait never spins a core; the tests' pump advances a fake clock instead.
+class EventPump {
+public:
+    virtual ~EventPump() = default;
+    virtual void yield() = 0;
+};
+
+} // namespace meterlink

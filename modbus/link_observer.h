@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace meterlink {
+
+// Sees every frame on the line, for traces and the debug log.
+class LinkObserver {
+public:
+    virtual ~LinkObserver() = default;
+    virtual void frameSent(double timeOfDay, const QByteArray& frame, bool resend) = 0;
+    virtual void frameReceived(double timeOfDay, const QByteArray& bytes) = 0;
+    // A time-out, CRC failure, exception answer or refused open, in words.
+    virtual void linkEvent(double timeOfDay, const QString& what) = 0;
+};
+
+} // namespace meterlink

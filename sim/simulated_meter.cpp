@@ -1,0 +1,7 @@
+#include "simulated_meter.h"
+
+namespace meterlink {
+
+std::vector<MeterReply> SimulatedMeter::receive(const QByteArray&, double) { return {}; }
+
+} // namespace meterlink
