@@ -1,0 +1,188 @@
+#include "logger/download_log.h"
+
+#include "logger/download_panel.h"
+#include "logger/grid_model.h"
+#include "logger/meter_float.h"
+#include "modbus/modbus_link.h"
+#include "settings/settings.h"
+
+namespace meterlink {
+
+namespace {
+
+constexpr int stateAddress = 76;
+constexpr int stateRegisters = 8;
+constexpr int stateBytes = 16;
+constexpr int channelConfigLength = 100;
+constexpr int channelNameOffset = 64;
+constexpr int channelNameLength = 32;
+constexpr int lastBank = 255;
+
+quint8 byteAt(const QByteArray& bytes, int index) {
+    return quint8(bytes.at(index));
+}
+
+} // namespace
+
+DownloadLog::DownloadLog(ModbusLink& link, EventPump& pump, const Settings& settings,
+                         GridModel& grid, DownloadPanel& panel, const QLocale& locale)
+    : link_(link), pump_(pump), settings_(settings), grid_(grid), panel_(panel),
+      decoder_(grid, locale) {}
+
+qint16 DownloadLog::ChannelInUse(int k) const {
+    return k >= 1 && k <= channelCount ? channelInUse_[size_t(k)] : 0;
+}
+
+QByteArray DownloadLog::StripHighChars(const QByteArray& text) {
+    QByteArray kept;
+    kept.reserve(text.size());
+    for (const char c : text) {
+        if (quint8(c) < 254)
+            kept += c;
+    }
+    return kept;
+}
+
+qint32 DownloadLog::logLength(const QByteArray& stateBlock) {
+    if (stateBlock.size() < stateBytes) {
+        failureReason_ = QStringLiteral("The logger state block had %1 of its %2 bytes")
+                             .arg(stateBlock.size())
+                             .arg(stateBytes);
+        return -1;
+    }
+    const qint32 start =
+        byteAt(stateBlock, 0) * bankBytes + byteAt(stateBlock, 2) * 256 + byteAt(stateBlock, 3);
+    const qint32 last =
+        byteAt(stateBlock, 4) * bankBytes + byteAt(stateBlock, 6) * 256 + byteAt(stateBlock, 7);
+    const qint32 length = (last + RecordDecoder::recordSize) - start;
+    if (length < 0) {
+        failureReason_ =
+            QStringLiteral("The logger state is inconsistent: last record %1 lies before start %2")
+                .arg(last)
+                .arg(start);
+        return -1;
+    }
+    return length;
+}
+
+void DownloadLog::writeHeader(int column, const QString& text) {
+    grid_.setCellFontBold(1, column, true);
+    grid_.setCellFontUnderline(1, column, true);
+    grid_.setTextMatrix(1, column, text);
+}
+
+void DownloadLog::readChannel(int k) {
+    if (link_.ReadLogBlock(settings_.SlaveId, channelBank, 128 + k, 0, channelConfigLength) != -1)
+        return; // the flag keeps its value from the previous download
+    const QByteArray name =
+        StripHighChars(link_.state().ResponseData.mid(channelNameOffset, channelNameLength));
+    const QString text = QString::fromLatin1(name);
+    panel_.setText3(k - 1, text);
+    if (text.isEmpty() || text == QLatin1String("Not Used")) {
+        channelInUse_[size_t(k)] = 0;
+        return;
+    }
+    channelInUse_[size_t(k)] = -1;
+    // Over the channel's own readings, so a gap in the channels cannot shift the headings.
+    writeHeader(k + 1, text);
+}
+
+bool DownloadLog::readBlock(qint32 offset, qint32 length, QByteArray& block) {
+    const int bank = firstLogBank + offset / bankBytes;
+    const int addressHi = 128 + (offset % bankBytes) / 256;
+    // An odd byte count cannot be asked for in words; the extra byte is half a record at most.
+    const int words = (length + 1) / 2;
+    for (int attempt = 1; attempt <= attemptsPerBlock; ++attempt) {
+        if (link_.ReadLogBlock(settings_.SlaveId, bank, addressHi, 0, words) == -1) {
+            block = link_.state().ResponseData;
+            return true;
+        }
+    }
+    return false;
+}
+
+qint16 DownloadLog::finish(qint16 result) {
+    grid_.setRedraw(true);
+    return result;
+}
+
+qint16 DownloadLog::run() {
+    failureReason_.clear();
+    panel_.setProgress(0.0f);
+
+    qint16 result = Failed;
+    qint32 total = 0; // T; stays 0 when the state block gives none
+    if (link_.ReadHoldingRegisters(settings_.SlaveId, 0, stateAddress, stateRegisters) == -1) {
+        const QByteArray state = link_.state().ResponseData;
+        const qint32 length = logLength(state);
+        if (length >= 0) {
+            result = Completed;
+            total = length;
+            if (total == 0)
+                return finish(Empty);
+            panel_.setText3(9, CounterText(DecodeMeterFloat(byteAt(state, 8), byteAt(state, 9),
+                                                            byteAt(state, 10), byteAt(state, 11))));
+            panel_.setText3(8, CounterText(DecodeMeterFloat(byteAt(state, 12), byteAt(state, 13),
+                                                            byteAt(state, 14), byteAt(state, 15))));
+            pump_.yield();
+        }
+    } else {
+        failureReason_ =
+            QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
+    }
+
+    for (int index = 0; index < channelCount; ++index)
+        panel_.setText3(index, QString());
+
+    writeHeader(0, QStringLiteral("Record #"));
+    writeHeader(1, QStringLiteral("Date / Time"));
+    lastGridRow_ = 1;
+
+    for (int k = 1; k <= channelCount; ++k) {
+        readChannel(k);
+        pump_.yield();
+    }
+
+    grid_.setColWidth(0, 1000);
+    grid_.setColWidth(1, 1800);
+    for (int column = 2; column < GridModel::columns; ++column)
+        grid_.setColWidth(column, 2000);
+    pump_.yield();
+
+    if (total > 0 && firstLogBank + (total - 1) / bankBytes > lastBank) {
+        failureReason_ =
+            QStringLiteral("The logger reports %1 bytes, more than its memory can hold").arg(total);
+        return finish(Failed);
+    }
+
+    qint32 offset = 0;
+    qint32 length = qMin<qint32>(total, blockBytes);
+    grid_.setRedraw(false);
+    for (;;) {
+        QByteArray block;
+        const bool read = readBlock(offset, length, block);
+        if (total == 0) {
+            if (failureReason_.isEmpty())
+                failureReason_ = QStringLiteral("The logger state was not read");
+            return finish(Failed);
+        }
+        panel_.setProgress(float(double(offset) / double(total) * 100.0));
+        if (!read) {
+            failureReason_ = QStringLiteral("Log block at byte %1 failed %2 times: %3")
+                                 .arg(offset)
+                                 .arg(attemptsPerBlock)
+                                 .arg(describe(link_.lastFailure()));
+            result = Failed;
+            break;
+        }
+        if (decoder_.DecodeRecord(block, lastGridRow_) != -1)
+            break;
+        offset += blockBytes;
+        if (offset >= total)
+            break;
+        length = qMin<qint32>(total - offset, blockBytes);
+    }
+    return finish(result);
+}
+
+} // namespace meterlink

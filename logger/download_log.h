@@ -1,0 +1,67 @@
+#pragma once
+
+#include "logger/channel_flags.h"
+#include "logger/record_decoder.h"
+
+#include <QByteArray>
+#include <QLocale>
+#include <QString>
+
+namespace meterlink {
+
+class DownloadPanel;
+class EventPump;
+class GridModel;
+class ModbusLink;
+struct Settings;
+
+// Reads the logger's state, the channel names and the log itself into the grid.
+class DownloadLog {
+public:
+    static constexpr int blockBytes = 1024;
+    static constexpr int bankBytes = 16384;
+    static constexpr int firstLogBank = 8;
+    static constexpr int channelBank = 24;
+    static constexpr int attemptsPerBlock = 3;
+
+    enum Result : qint16 { Completed = 0, Empty = 1, Failed = 2 };
+
+    DownloadLog(ModbusLink& link, EventPump& pump, const Settings& settings, GridModel& grid,
+                DownloadPanel& panel, const QLocale& locale = QLocale::system());
+
+    // The whole download: 0 completed, 1 the log is empty, 2 failed (see failureReason()).
+    // Expects a cleared grid.
+    qint16 run();
+
+    // Channel k (1..8): -1 when its name heads column k + 1. Kept from download to download.
+    qint16 ChannelInUse(int k) const;
+    const ChannelFlags& channelFlags() const { return channelInUse_; }
+    // The grid row of the newest record; 1 (the header row) when there is none.
+    qint32 LastGridRow() const { return lastGridRow_; }
+
+    // Why the latest run gave 2; empty otherwise.
+    const QString& failureReason() const { return failureReason_; }
+
+    // Keeps only the characters below 254 (the meter pads names with 254 and 255).
+    static QByteArray StripHighChars(const QByteArray& text);
+
+private:
+    // The log length T in bytes from the state block, or -1 when the block cannot give one.
+    qint32 logLength(const QByteArray& stateBlock);
+    void readChannel(int k);
+    void writeHeader(int column, const QString& text);
+    bool readBlock(qint32 offset, qint32 length, QByteArray& block);
+    qint16 finish(qint16 result);
+
+    ModbusLink& link_;
+    EventPump& pump_;
+    const Settings& settings_;
+    GridModel& grid_;
+    DownloadPanel& panel_;
+    RecordDecoder decoder_;
+    ChannelFlags channelInUse_{};
+    qint32 lastGridRow_ = 1;
+    QString failureReason_;
+};
+
+} // namespace meterlink

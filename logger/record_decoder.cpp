@@ -1,0 +1,101 @@
+#include "logger/record_decoder.h"
+
+#include "logger/grid_model.h"
+#include "logger/meter_float.h"
+
+namespace meterlink {
+
+int bcdValue(quint8 byte) {
+    const int high = byte >> 4;
+    const int low = byte & 15;
+    if (low > 9 || (high > 9))
+        return -1;
+    return high * 10 + low;
+}
+
+QString timeFormatWithSeconds(const QLocale& locale) {
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    if (format.contains(QLatin1Char('s')))
+        return format;
+    int minutes = format.lastIndexOf(QLatin1String("mm"));
+    int width = 2;
+    if (minutes < 0) {
+        minutes = format.lastIndexOf(QLatin1Char('m'));
+        width = 1;
+    }
+    if (minutes < 0)
+        return format + QLatin1String(":ss");
+    QChar separator = QLatin1Char(':');
+    if (minutes > 0 && !format.at(minutes - 1).isLetter())
+        separator = format.at(minutes - 1);
+    format.insert(minutes + width, separator + QLatin1String("ss"));
+    return format;
+}
+
+RecordDecoder::RecordDecoder(GridModel& grid, const QLocale& locale)
+    : grid_(grid), locale_(locale), dateFormat_(locale.dateFormat(QLocale::ShortFormat)),
+      timeFormat_(timeFormatWithSeconds(locale)) {}
+
+QString RecordDecoder::timestampText(const QDate& date, const QTime& time) const {
+    if (date.isValid()) {
+        const QString dateText = locale_.toString(date, dateFormat_);
+        if (!time.isValid() || time == QTime(0, 0))
+            return dateText;
+        return dateText + QLatin1Char(' ') + locale_.toString(time, timeFormat_);
+    }
+    // Neither part converted: what is left is the zero time of day.
+    return locale_.toString(time.isValid() ? time : QTime(0, 0), timeFormat_);
+}
+
+qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow) {
+    // The comparison state lives for one block only, so equal moments split at its edge.
+    QDate date;
+    QTime time;
+    QDate previousDate;
+    QTime previousTime;
+    QString timestamp;
+    bool timestampKnown = false;
+
+    const auto* bytes = reinterpret_cast<const quint8*>(block.constData());
+    const int records = int(block.size() / recordSize);
+    for (int n = 0; n < records; ++n) {
+        const quint8* record = bytes + qsizetype(n) * recordSize;
+        const int channel = record[0] >> 4;
+
+        // A field that does not convert keeps the previous record's value.
+        const QDate recordDate(logYear, record[0] & 15, bcdValue(record[1]));
+        if (recordDate.isValid() && recordDate != date) {
+            date = recordDate;
+            timestampKnown = false;
+        }
+        const QTime recordTime(bcdValue(record[2]), bcdValue(record[3]));
+        if (recordTime.isValid() && recordTime != time) {
+            time = recordTime;
+            timestampKnown = false;
+        }
+
+        if (date != previousDate || time != previousTime) {
+            ++LastGridRow;
+            previousDate = date;
+            previousTime = time;
+        } else if (n == 0 && LastGridRow < 2) {
+            // A first record without a moment would otherwise land on the header row.
+            ++LastGridRow;
+        }
+
+        if (!timestampKnown) {
+            timestamp = timestampText(date, time);
+            timestampKnown = true;
+        }
+        grid_.setTextMatrix(LastGridRow, 1, timestamp);
+        grid_.setTextMatrix(LastGridRow, 0, QString::number(LastGridRow - 1));
+        // Channel 0 would overwrite the timestamp and 9 to 15 have no column.
+        if (channel >= 1 && channel <= 8) {
+            const float reading = DecodeMeterFloat(record[4], record[5], record[6], record[7]);
+            grid_.setTextMatrix(LastGridRow, channel + 1, MeterFloatText(reading));
+        }
+    }
+    return -1;
+}
+
+} // namespace meterlink

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QLocale>
+#include <QString>
+#include <QTime>
+
+namespace meterlink {
+
+class GridModel;
+
+// Turns log blocks into grid rows: readings taken at the same moment share one row,
+// channel k's reading in column k + 1.
+class RecordDecoder {
+public:
+    static constexpr int recordSize = 8;
+    static constexpr int logYear = 2001;
+
+    // The locale decides the timestamp's date and time formats; its numbers never show.
+    RecordDecoder(GridModel& grid, const QLocale& locale);
+
+    // Adds the block's whole records to the grid, advancing LastGridRow; a trailing partial
+    // record is dropped. Always -1.
+    qint16 DecodeRecord(const QByteArray& block, qint32& LastGridRow);
+
+    // The locale's general date-time text: short date, a blank, the time with seconds;
+    // midnight shows the date alone, a missing date the time alone.
+    QString timestampText(const QDate& date, const QTime& time) const;
+
+private:
+    GridModel& grid_;
+    QLocale locale_;
+    QString dateFormat_;
+    QString timeFormat_;
+};
+
+// Byte text of a BCD field: the byte's hex digits read as a decimal number, -1 when
+// they are not one (0x25 gives 25, 0x1A gives -1).
+int bcdValue(quint8 byte);
+
+// The locale's short time format with seconds added where it has none.
+QString timeFormatWithSeconds(const QLocale& locale);
+
+} // namespace meterlink
