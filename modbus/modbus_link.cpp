@@ -1,8 +1,506 @@
-#include "modbus_link.h"
+#include "modbus/modbus_link.h"
+
+#include "modbus/crc16.h"
+#include "modbus/link_logging.h"
+#include "settings/serial_port_name.h"
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
 
 namespace meterlink {
 
+namespace {
+
+// The waits count in whole seconds of the time of day.
+double wholeSecond(double timeOfDay) {
+    return std::nearbyint(timeOfDay);
+}
+
+bool isByte(int value) {
+    return value >= 0 && value <= 255;
+}
+
+bool allBytes(std::initializer_list<int> values) {
+    return std::all_of(values.begin(), values.end(), isByte);
+}
+
+// The line speed a baud text stands for: its leading digits, 0 when there are none.
+qint32 baudFromText(const QString& text) {
+    const QString trimmed = text.trimmed();
+    qint64 value = 0;
+    for (QChar c : trimmed) {
+        if (!c.isDigit() || c.unicode() > '9') {
+            break;
+        }
+        value = value * 10 + (c.unicode() - '0');
+        if (value > 100000000) {
+            return 0;
+        }
+    }
+    return qint32(value);
+}
+
+// The exception code when the bytes begin with a Modbus exception answer to this request.
+int exceptionCodeOf(const QByteArray& bytes, int slave, int functionCode) {
+    if (bytes.size() < 5 || quint8(bytes[0]) != slave ||
+        quint8(bytes[1]) != (functionCode | 0x80) || crc16(bytes.left(5)) != 0) {
+        return -1;
+    }
+    return quint8(bytes[2]);
+}
+
+class BusyGuard {
+public:
+    explicit BusyGuard(bool& busy) : busy_(busy) { busy_ = true; }
+    ~BusyGuard() { busy_ = false; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    bool& busy_;
+};
+
+} // namespace
+
 ModbusLink::ModbusLink(SerialPort& port, Clock& clock, EventPump& pump, const Settings& settings)
     : port_(port), clock_(clock), pump_(pump), settings_(settings) {}
+
+void ModbusLink::setDeviceOverride(const QString& device) {
+    deviceOverride_ = device;
+}
+
+void ModbusLink::setObserver(LinkObserver* observer) {
+    observer_ = observer;
+}
+
+double ModbusLink::now() const {
+    return clock_.secondsSinceMidnight();
+}
+
+void ModbusLink::report(const QString& what) {
+    qCDebug(lcLink) << what;
+    if (observer_) {
+        observer_->linkEvent(now(), what);
+    }
+}
+
+qint32 ModbusLink::CrcUpdate(qint32 value) {
+    // Only byte values belong here; masking keeps the register within 16 bits whatever comes.
+    qint32 reg = (state_.CrcRegister ^ (value & 0xFF)) & 0xFFFF;
+    for (int i = 0; i < 8; ++i) {
+        state_.CrcBit = qint16(reg & 1);
+        reg >>= 1;
+        if (state_.CrcBit) {
+            reg ^= 0xA001;
+        }
+    }
+    state_.CrcRegister = reg;
+    return reg;
+}
+
+bool ModbusLink::openPort() {
+    if (port_.isOpen()) {
+        return true;
+    }
+    const QString device =
+        deviceOverride_.isEmpty() ? serialDeviceName(settings_.PortNumber) : deviceOverride_;
+    const qint32 baud = baudFromText(settings_.BaudText);
+    openedDevice_ = device;
+    openedBaud_ = baud;
+    QString reason;
+    if (baud <= 0) {
+        reason = QStringLiteral("baud rate \"%1\" is not a number").arg(settings_.BaudText);
+    } else {
+        port_.configure(device, baud);
+        if (!port_.open() || !port_.isOpen()) {
+            reason = port_.errorText();
+        }
+    }
+    if (reason.isNull()) {
+        qCDebug(lcLink) << "opened" << device << "at" << baud << "baud";
+        return true;
+    }
+    if (reason.isEmpty()) {
+        reason = QStringLiteral("the port did not open");
+    }
+    failure_ = LinkFailure{};
+    failure_.fault = LinkFault::PortNotOpened;
+    failure_.functionCode = function_;
+    failure_.slave = slave_;
+    failure_.device = device;
+    failure_.baud = baud;
+    failure_.osReason = reason;
+    report(describe(failure_));
+    return false;
+}
+
+qint16 ModbusLink::OpenCommPort() {
+    if (busy_) {
+        // The running transaction owns the port; whatever it is, leave it alone.
+        return port_.isOpen() ? -1 : 0;
+    }
+    return openPort() ? -1 : 0;
+}
+
+qint16 ModbusLink::ReadResponseBytes(int count) {
+    if (busy_ || count <= 0) {
+        // Taking now would steal the running transaction's answer.
+        return 0;
+    }
+    return takeBytes(count);
+}
+
+qint16 ModbusLink::takeBytes(int count) {
+    double start = wholeSecond(now());
+    for (;;) {
+        if (port_.bytesWaiting() >= count) {
+            QByteArray bytes = port_.take(count);
+            if (bytes.size() != count) {
+                return 0;
+            }
+            state_.RxBytes = bytes;
+            return -1;
+        }
+        pump_.yield();
+        const double t = now();
+        if (t < start - 1.0) {
+            // Midnight passed (or the clock was set back): count from the new time.
+            start = wholeSecond(t);
+        }
+        if (t > start + 2.0) {
+            return 0;
+        }
+    }
+}
+
+qint16 ModbusLink::refuseBusy(int functionCode, int slave) {
+    // The running transaction's state and failure stay as they are; only the trace hears of it.
+    LinkFailure refusal;
+    refusal.fault = LinkFault::Busy;
+    refusal.functionCode = functionCode;
+    refusal.slave = slave;
+    report(describe(refusal));
+    return 0;
+}
+
+qint16 ModbusLink::rejectArguments(int functionCode, int slave) {
+    failure_ = LinkFailure{};
+    failure_.fault = LinkFault::BadArgument;
+    failure_.functionCode = functionCode;
+    failure_.slave = slave;
+    report(describe(failure_));
+    return 0;
+}
+
+bool ModbusLink::beginTransaction(int functionCode, int slave) {
+    function_ = functionCode;
+    slave_ = slave;
+    sends_ = 0;
+    writeError_.clear();
+    answer_.clear();
+    request_.clear();
+    pump_.yield();
+    if (!openPort()) {
+        return false;
+    }
+    port_.discardInput();
+    port_.discardOutput();
+    pump_.yield();
+    return true;
+}
+
+void ModbusLink::sendRequest(QByteArray frame) {
+    state_.RequestCrcHi = (state_.CrcRegister & 0xFF00) / 256;
+    state_.RequestCrcLo = state_.CrcRegister & 0xFF;
+    frame.append(char(state_.RequestCrcLo));
+    frame.append(char(state_.RequestCrcHi));
+    request_ = frame;
+    writeFrame(false);
+}
+
+void ModbusLink::writeFrame(bool resend) {
+    qCDebug(lcLink) << (resend ? "resend" : "send") << request_.toHex(' ');
+    if (observer_) {
+        observer_->frameSent(now(), request_, resend);
+    }
+    if (port_.write(request_)) {
+        ++sends_;
+    } else {
+        writeError_ = port_.errorText();
+        qCDebug(lcLink) << "write refused:" << writeError_;
+    }
+}
+
+bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
+    // On a slow line the answer may need longer than the fixed figures allow.
+    if (openedBaud_ > 0) {
+        const double line = double(request_.size() + expected) * 10.0 / openedBaud_;
+        if (line > resendAfter / 2) {
+            resendAfter = 2 * line;
+        }
+        if (line > limit / 2) {
+            limit = 2 * line;
+        }
+    }
+    double lastSend = wholeSecond(now());
+    double start = lastSend;
+    for (;;) {
+        pump_.yield();
+        const qint64 waiting = port_.bytesWaiting();
+        state_.ReceivedCount = qint16(std::clamp<qint64>(waiting, 0, 32767));
+        if (waiting >= expected) {
+            return true;
+        }
+        const double t = now();
+        if (t < lastSend) {
+            lastSend = wholeSecond(t);
+        }
+        if (t - lastSend <= resendAfter) {
+            continue;
+        }
+        if (t < start) {
+            start = wholeSecond(t);
+        }
+        if (t - start >= limit) {
+            break;
+        }
+        writeFrame(true);
+        lastSend = wholeSecond(now());
+    }
+    // Whatever did come may say why: an exception answer is the usual case.
+    answer_ = port_.take(std::max<qint64>(0, port_.bytesWaiting()));
+    if (!answer_.isEmpty()) {
+        qCDebug(lcLink) << "received" << answer_.toHex(' ');
+        if (observer_) {
+            observer_->frameReceived(now(), answer_);
+        }
+    }
+    fail(LinkFault::NoAnswer, exceptionCodeOf(answer_, slave_, function_));
+    return false;
+}
+
+bool ModbusLink::takeAnswerByte(int& value) {
+    if (takeBytes(1) != -1) {
+        // A byte that never came is not read as the one before it: the answer is incomplete.
+        qCDebug(lcLink) << "received" << answer_.toHex(' ') << "(stopped)";
+        if (observer_) {
+            observer_->frameReceived(now(), answer_);
+        }
+        fail(LinkFault::AnswerStopped, exceptionCodeOf(answer_, slave_, function_));
+        return false;
+    }
+    value = quint8(state_.RxBytes[0]);
+    answer_.append(state_.RxBytes[0]);
+    return true;
+}
+
+qint16 ModbusLink::compareResponseCrc() {
+    state_.ResponseCrcHi = (state_.CrcRegister & 0xFF00) / 256;
+    state_.ResponseCrcLo = state_.CrcRegister & 0xFF;
+    int receivedLo = 0;
+    int receivedHi = 0;
+    if (!takeAnswerByte(receivedLo) || !takeAnswerByte(receivedHi)) {
+        return 0;
+    }
+    qCDebug(lcLink) << "received" << answer_.toHex(' ');
+    if (observer_) {
+        observer_->frameReceived(now(), answer_);
+    }
+    if (state_.ResponseCrcHi != receivedHi || state_.ResponseCrcLo != receivedLo) {
+        return fail(LinkFault::CrcMismatch);
+    }
+    return succeed();
+}
+
+qint16 ModbusLink::fail(LinkFault fault, int exceptionCode) {
+    failure_ = LinkFailure{};
+    failure_.fault = fault;
+    failure_.functionCode = function_;
+    failure_.slave = slave_;
+    failure_.device = openedDevice_;
+    failure_.baud = openedBaud_;
+    failure_.sends = sends_;
+    failure_.bytesTaken = int(answer_.size());
+    failure_.exceptionCode = exceptionCode;
+    failure_.osReason = writeError_;
+    report(describe(failure_));
+    return 0;
+}
+
+qint16 ModbusLink::succeed() {
+    failure_ = LinkFailure{};
+    failure_.functionCode = function_;
+    failure_.slave = slave_;
+    failure_.device = openedDevice_;
+    failure_.baud = openedBaud_;
+    failure_.sends = sends_;
+    failure_.bytesTaken = int(answer_.size());
+    return -1;
+}
+
+qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo, int count) {
+    if (busy_) {
+        return refuseBusy(3, slave);
+    }
+    if (!allBytes({slave, addressHi, addressLo, count})) {
+        return rejectArguments(3, slave);
+    }
+    BusyGuard guard(busy_);
+    if (!beginTransaction(3, slave)) {
+        return 0;
+    }
+
+    state_.CrcRegister = 0xFFFF;
+    state_.FunctionCode = 3;
+    state_.SlaveAddress = slave;
+    state_.QuantityHi = qint16(count / 256);
+    state_.QuantityLo = qint16(count & 255);
+    QByteArray frame;
+    for (int b : {slave, 3, addressHi, addressLo, int(state_.QuantityHi), int(state_.QuantityLo)}) {
+        frame.append(char(b));
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    sendRequest(frame);
+    pump_.yield();
+
+    if (!awaitResponse(2 * state_.QuantityLo + 5, 1.0, 3.0)) {
+        return 0;
+    }
+    int b = 0;
+    for (int i = 1; i <= 3; ++i) {
+        if (!takeAnswerByte(b)) {
+            return 0;
+        }
+        state_.HeaderBytes[i] = b;
+        if (i == 1) {
+            state_.CrcRegister = 0xFFFF;
+        }
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    state_.ResponseData.clear();
+    const int dataCount = state_.HeaderBytes[3];
+    for (int i = 0; i < dataCount; ++i) {
+        if (!takeAnswerByte(b)) {
+            return 0;
+        }
+        state_.HeaderBytes[4] = b;
+        state_.ResponseData.append(char(b));
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    return compareResponseCrc();
+}
+
+qint16 ModbusLink::WriteMultipleRegisters(int slave, int startAddress, int count, int byteCount) {
+    if (busy_) {
+        return refuseBusy(16, slave);
+    }
+    bool valuesFit = count >= 1 && count <= 36;
+    for (int i = 1; valuesFit && i <= count; ++i) {
+        valuesFit = isByte(state_.WriteHiBytes[i]) && isByte(state_.WriteLoBytes[i]);
+    }
+    if (!valuesFit || !allBytes({slave, byteCount}) || startAddress < 0 || startAddress > 65535) {
+        return rejectArguments(16, slave);
+    }
+    BusyGuard guard(busy_);
+    if (!beginTransaction(16, slave)) {
+        return 0;
+    }
+
+    state_.FunctionCode = 16;
+    state_.SlaveAddress = slave;
+    state_.StartAddress = startAddress;
+    state_.QuantityHi = qint16(count / 256);
+    state_.QuantityLo = qint16(count & 255);
+    state_.CrcRegister = 0xFFFF;
+    QByteArray frame;
+    for (int b : {slave, 16, startAddress / 256, startAddress & 255, int(state_.QuantityHi),
+                  int(state_.QuantityLo), byteCount}) {
+        frame.append(char(b));
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    state_.WriteData.clear();
+    for (int i = 1; i <= count; ++i) {
+        for (int b : {int(state_.WriteHiBytes[i]), int(state_.WriteLoBytes[i])}) {
+            state_.WriteData.append(char(b));
+            state_.CrcRegister = CrcUpdate(b);
+        }
+    }
+    sendRequest(frame + state_.WriteData);
+    pump_.yield();
+
+    if (!awaitResponse(8, 1.0, 3.0)) {
+        return 0;
+    }
+    int b = 0;
+    for (int i = 1; i <= 6; ++i) {
+        if (!takeAnswerByte(b)) {
+            return 0;
+        }
+        state_.HeaderBytes[i] = b;
+        if (i == 1) {
+            state_.CrcRegister = 0xFFFF;
+        }
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    return compareResponseCrc();
+}
+
+qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressLo, int length) {
+    if (busy_) {
+        return refuseBusy(96, slave);
+    }
+    if (!allBytes({slave, bank, addressHi, addressLo}) || length < 0 || length > 32767) {
+        return rejectArguments(96, slave);
+    }
+    BusyGuard guard(busy_);
+    if (!beginTransaction(96, slave)) {
+        return 0;
+    }
+
+    state_.CrcRegister = 0xFFFF;
+    state_.FunctionCode = 96;
+    state_.SlaveAddress = slave;
+    state_.QuantityHi = qint16(length / 256);
+    state_.QuantityLo = qint16(length & 255);
+    QByteArray frame;
+    for (int b :
+         {slave, 96, bank, addressHi, addressLo, int(state_.QuantityHi), int(state_.QuantityLo)}) {
+        frame.append(char(b));
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    sendRequest(frame);
+    pump_.yield();
+
+    if (!awaitResponse(state_.QuantityHi * 256 + state_.QuantityLo, 4.0, 3.0)) {
+        return 0;
+    }
+    int b = 0;
+    for (int i = 1; i <= 6; ++i) {
+        if (!takeAnswerByte(b)) {
+            return 0;
+        }
+        state_.HeaderBytes[i] = b;
+        if (i == 1) {
+            state_.CrcRegister = 0xFFFF;
+        }
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    int countLo = 0;
+    if (!takeAnswerByte(countLo)) {
+        return 0;
+    }
+    state_.CrcRegister = CrcUpdate(countLo);
+    state_.ResponseData.clear();
+    const int dataCount = state_.HeaderBytes[6] * 256 + countLo;
+    for (int i = 0; i < dataCount; ++i) {
+        if (!takeAnswerByte(b)) {
+            return 0;
+        }
+        state_.ResponseData.append(char(b));
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    return compareResponseCrc();
+}
 
 } // namespace meterlink

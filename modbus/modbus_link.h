@@ -36,6 +36,21 @@ public:
     const LinkFailure& lastFailure() const { return failure_; }
 
 private:
+    double now() const;
+    bool openPort();
+    bool beginTransaction(int functionCode, int slave);
+    qint16 refuseBusy(int functionCode, int slave);
+    qint16 rejectArguments(int functionCode, int slave);
+    void sendRequest(QByteArray frame);
+    void writeFrame(bool resend);
+    bool awaitResponse(int expected, double resendAfter, double limit);
+    qint16 takeBytes(int count);
+    bool takeAnswerByte(int& value);
+    qint16 compareResponseCrc();
+    qint16 fail(LinkFault fault, int exceptionCode = -1);
+    qint16 succeed();
+    void report(const QString& what);
+
     SerialPort& port_;
     Clock& clock_;
     EventPump& pump_;
@@ -45,6 +60,17 @@ private:
     TransactionState state_;
     LinkFailure failure_;
     bool busy_ = false;
+
+    // The transaction in progress: its request as written, and the answer's bytes so far.
+    int function_ = 0;
+    int slave_ = 0;
+    QByteArray request_;
+    QByteArray answer_;
+    int sends_ = 0;
+    QString writeError_;
+    // What the port was opened with; a later change of the settings does not reach it.
+    QString openedDevice_;
+    qint32 openedBaud_ = 0;
 };
 
 } // namespace meterlink
