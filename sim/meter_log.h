@@ -35,7 +35,7 @@ public:
         int records = 0;
         quint32 seed = 1;
         QDateTime start = QDateTime(QDate(2001, 5, 30), QTime(22, 0));
-        int intervalMinutes = 10;
+        int intervalMinutes = 30;
     };
     static MeterLog
     generated(const Generation& how,

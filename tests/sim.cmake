@@ -1,0 +1,5 @@
+meterlink_test(meterlink_sim_tests
+    ${CMAKE_CURRENT_LIST_DIR}/simulated_meter_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/meter_log_test.cpp
+)
+target_link_libraries(meterlink_sim_tests PRIVATE meterlink_sim)
