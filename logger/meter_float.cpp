@@ -30,7 +30,7 @@ QString magnitudeText(double magnitude) {
         QByteArray text = digits.left(1);
         if (digits.size() > 1)
             text += '.' + digits.mid(1);
-        char exponentText[8];
+        char exponentText[16];
         std::snprintf(exponentText, sizeof exponentText, "E%c%02d", exponent < 0 ? '-' : '+',
                       std::abs(exponent));
         return QString::fromLatin1(text + exponentText);
