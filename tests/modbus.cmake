@@ -4,3 +4,10 @@ meterlink_test(modbus_link_test
     ${CMAKE_CURRENT_LIST_DIR}/in_memory_port_test.cpp
 )
 target_link_libraries(modbus_link_test PRIVATE meterlink_memory_line meterlink_modbus Qt6::Core)
+
+meterlink_test(serial_port_adapter_test
+    ${CMAKE_CURRENT_LIST_DIR}/pty_pair.h
+    ${CMAKE_CURRENT_LIST_DIR}/serial_port_adapter_test.cpp
+)
+target_link_libraries(serial_port_adapter_test PRIVATE meterlink_platform meterlink_modbus
+    Qt6::Core Qt6::SerialPort)
