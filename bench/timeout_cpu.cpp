@@ -1,0 +1,57 @@
+// Measures the processor time one unanswered function-3 transaction costs on a real
+// pseudo-terminal: the whole 3-second wait should sleep, not spin.
+#include "modbus/modbus_link.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
+#include "tests/pty_pair.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace meterlink;
+    QCoreApplication app(argc, argv);
+    if (!PtyPair::available()) {
+        std::puts("socat is not installed; nothing measured");
+        return 0;
+    }
+    PtyPair pty;
+    if (!pty.start()) {
+        std::puts("socat did not start");
+        return 2;
+    }
+    SystemClock clock;
+    QtEventPump pump;
+    QtSerialPort port;
+    Settings settings{1, QStringLiteral("9600"), 1, QString()};
+    ModbusLink link(port, clock, pump, settings);
+    link.setDeviceOverride(pty.first());
+    if (link.OpenCommPort() != -1) {
+        std::printf("%s\n", qPrintable(describe(link.lastFailure())));
+        return 2;
+    }
+
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = cpuSeconds();
+    const qint16 result = link.ReadHoldingRegisters(1, 0, 24, 10);
+    const double cpu = cpuSeconds() - cpuBefore;
+    std::printf("result %d, %s\nwall %.3f s, cpu %.4f s (limit 0.1 s)\n", result,
+                qPrintable(describe(link.lastFailure())), wall.elapsed() / 1000.0, cpu);
+    return cpu < 0.1 ? 0 : 1;
+}
