@@ -2,6 +2,7 @@
 
 #include "modbus/crc16.h"
 #include "modbus/link_logging.h"
+#include "settings/numeric_value.h"
 #include "settings/serial_port_name.h"
 
 #include <algorithm>
@@ -25,18 +26,11 @@ bool allBytes(std::initializer_list<int> values) {
     return std::all_of(values.begin(), values.end(), isByte);
 }
 
-// The line speed a baud text stands for: its leading digits, 0 when there are none.
+// The line speed a baud text stands for: its numeric value, 0 when that is no speed at all.
 qint32 baudFromText(const QString& text) {
-    const QString trimmed = text.trimmed();
-    qint64 value = 0;
-    for (QChar c : trimmed) {
-        if (!c.isDigit() || c.unicode() > '9') {
-            break;
-        }
-        value = value * 10 + (c.unicode() - '0');
-        if (value > 100000000) {
-            return 0;
-        }
+    const double value = std::nearbyint(numericValue(text));
+    if (!std::isfinite(value) || value < 1 || value > 100000000) {
+        return 0;
     }
     return qint32(value);
 }
