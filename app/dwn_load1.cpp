@@ -1,0 +1,431 @@
+#include "app/dwn_load1.h"
+
+#include "app/fixed_cells_proxy.h"
+#include "app/placeholder_grid_model.h"
+#include "settings/numeric_value.h"
+#include "settings/serial_port_name.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+
+namespace meterlink {
+
+namespace {
+
+// The layout is given in twips; at 96 DPI fifteen make a pixel.
+int px(int twips) {
+    return qRound(twips / 15.0);
+}
+
+void place(QWidget* widget, int left, int top, int width, int height) {
+    widget->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+QString indexed(const char* name, int index) {
+    return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index);
+}
+
+template <typename Widget, typename... Args>
+Widget* named(const QString& objectName, QWidget* parent, Args&&... args) {
+    auto* widget = new Widget(std::forward<Args>(args)..., parent);
+    widget->setObjectName(objectName);
+    return widget;
+}
+
+constexpr int kTimerIntervalMs = 750;
+
+// Keypad captions, index rising left to right, then top to bottom.
+constexpr const char* kKeypadCaptions[16] = {"1",    "2",       "3",     "Help / .", "4", "5",
+                                             "6",    "Up/Next", "7",     "8",        "9", "Down",
+                                             "Menu", "0",       "Enter", "2nd"};
+// Initial heading widths of the grid's columns 0 to 8, in blanks of the grid's font.
+constexpr int kHeadingBlanks[9] = {19, 21, 21, 18, 22, 21, 20, 17, 15};
+
+} // namespace
+
+DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, SaveFileChooser chooseSaveFile,
+                   QWidget* parent)
+    : QMainWindow(parent), settings_(settings), settingsFile_(std::move(settingsFile)),
+      chooseSaveFile_(std::move(chooseSaveFile)) {
+    setObjectName(QStringLiteral("DwnLoad1"));
+    setWindowTitle(QStringLiteral("Morvel Download Revision 1.05"));
+
+    File_mnu = menuBar()->addAction(QStringLiteral("E&xit"));
+    File_mnu->setObjectName(QStringLiteral("File_mnu"));
+    connect(File_mnu, &QAction::triggered, this, &DwnLoad1::File_mnu_Click);
+
+    SSTab1 = named<QTabWidget>(QStringLiteral("SSTab1"), this);
+    setCentralWidget(SSTab1);
+    const QString captions[] = {QStringLiteral("Download"), QStringLiteral("View"),
+                                QStringLiteral("Settings"), QStringLiteral("Display Meter ")};
+    QWidget* pages[4];
+    for (int i = 0; i < 4; ++i) {
+        pages[i] = new QWidget;
+        pages[i]->setObjectName(QStringLiteral("SSTab1_page%1").arg(i));
+        SSTab1->addTab(pages[i], captions[i]);
+    }
+    buildDownloadTab(pages[0]);
+    buildViewTab(pages[1]);
+    buildSettingsTab(pages[2]);
+    buildDisplayTab(pages[3]);
+
+    // Positions on a tab are measured from the tab control's corner; the pages start below
+    // the tab row, so everything on a page moves up by that row's height.
+    const int tabRow = SSTab1->tabBar()->sizeHint().height();
+    for (QWidget* page : pages) {
+        for (QWidget* child : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            child->move(child->x(), child->y() - tabRow);
+        }
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(kTimerIntervalMs);
+    connect(Timer1, &QTimer::timeout, this, &DwnLoad1::Timer1_Timer);
+
+    SSTab1->setCurrentIndex(0);
+    connect(SSTab1, &QTabWidget::currentChanged, this, [this](int now) {
+        const int previous = shownTab_;
+        shownTab_ = now;
+        SSTab1_Click(previous);
+    });
+
+    resize(px(9375), px(6495) + menuBar()->sizeHint().height());
+    Form_Load();
+}
+
+DwnLoad1::~DwnLoad1() {
+    // The view must let go of the proxy before a grid model handed in goes away.
+    MSHFlexGrid1->setModel(nullptr);
+    gridProxy_->setSourceModel(nullptr);
+}
+
+void DwnLoad1::buildDownloadTab(QWidget* page) {
+    Frame5 = named<QGroupBox>(QStringLiteral("Frame5"), page, QStringLiteral("Status"));
+    place(Frame5, 360, 780, 3975, 1095);
+    Frame4 = named<QGroupBox>(QStringLiteral("Frame4"), page, QStringLiteral("Channels"));
+    place(Frame4, 360, 2100, 3975, 3375);
+
+    Text3.resize(10);
+    Label3.resize(10);
+    for (int i = 0; i < 8; ++i) {
+        const int left = i < 4 ? 120 : 2040;
+        const int row = i % 4;
+        Label3[i] =
+            named<QLabel>(indexed("Label3", i), Frame4, QStringLiteral("Channel #%1").arg(i + 1));
+        place(Label3[i], left, 360 + 720 * row, 1695, 255);
+        Text3[i] = named<QLineEdit>(indexed("Text3", i), Frame4);
+        place(Text3[i], left, 600 + 720 * row, 1695, 285);
+    }
+    const char* counterCaptions[] = {"Records available", "Records used"};
+    for (int i = 8; i < 10; ++i) {
+        const int left = i == 8 ? 120 : 2040;
+        Text3[i] = named<QLineEdit>(indexed("Text3", i), Frame5);
+        place(Text3[i], left, 360, 1695, 285);
+        Label3[i] = named<QLabel>(indexed("Label3", i), Frame5,
+                                  QString::fromLatin1(counterCaptions[i - 8]));
+        place(Label3[i], left, 720, 1695, 255);
+    }
+
+    Frame6 = named<QGroupBox>(QStringLiteral("Frame6"), page, QStringLiteral("DownLoad Filename"));
+    place(Frame6, 4680, 780, 3855, 2295);
+    Text2 = named<QLineEdit>(QStringLiteral("Text2"), Frame6, QStringLiteral("Logdata.csv"));
+    place(Text2, 240, 600, 3375, 375);
+    connect(Text2, &QLineEdit::textChanged, this, &DwnLoad1::Text2_Change);
+    Label2 =
+        named<QLabel>(QStringLiteral("Label2"), Frame6, QStringLiteral("Store Records into File"));
+    place(Label2, 240, 1080, 3375, 255);
+    Command3 =
+        named<QPushButton>(QStringLiteral("Command3"), Frame6, QStringLiteral("Change Filename"));
+    place(Command3, 600, 1560, 2655, 495);
+    connect(Command3, &QPushButton::clicked, this, &DwnLoad1::Command3_Click);
+
+    Frame7 = named<QGroupBox>(QStringLiteral("Frame7"), page, QStringLiteral("Start Download"));
+    place(Frame7, 4680, 3300, 3855, 2175);
+    ProgressBar1 = named<QProgressBar>(QStringLiteral("ProgressBar1"), Frame7);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    place(ProgressBar1, 240, 360, 3375, 255);
+    Label4 = named<QLabel>(QStringLiteral("Label4"), Frame7);
+    place(Label4, 240, 840, 3375, 255);
+    Command2 =
+        named<QPushButton>(QStringLiteral("Command2"), Frame7, QStringLiteral("Download Data"));
+    place(Command2, 600, 1200, 2655, 615);
+    connect(Command2, &QPushButton::clicked, this, &DwnLoad1::Command2_Click);
+}
+
+void DwnLoad1::buildViewTab(QWidget* page) {
+    MSHFlexGrid1 = named<QTableView>(QStringLiteral("MSHFlexGrid1"), page);
+    place(MSHFlexGrid1, 360, 840, 8655, 5175);
+    placeholderGrid_ = new PlaceholderGridModel(this);
+    gridProxy_ = new FixedCellsProxy(this);
+    gridProxy_->setSourceModel(placeholderGrid_);
+    MSHFlexGrid1->setModel(gridProxy_);
+    // A reset of the grid model (its Clear, say) forgets hidden sections.
+    connect(gridProxy_, &QAbstractItemModel::modelReset, this, &DwnLoad1::hideFixedCells);
+    hideFixedCells();
+
+    const int blank = MSHFlexGrid1->fontMetrics().horizontalAdvance(QLatin1Char(' '));
+    for (int column = 0; column < 9; ++column) {
+        setGridColumnWidth(column, kHeadingBlanks[column] * blank);
+    }
+}
+
+void DwnLoad1::buildSettingsTab(QWidget* page) {
+    auto* frame1 = named<QGroupBox>(QStringLiteral("Frame1"), page, QStringLiteral("Baud Rate"));
+    place(frame1, 480, 780, 2175, 3015);
+    baudGroup_ = new QButtonGroup(this);
+    for (int i = 0; i < int(kBaudCaptions.size()); ++i) {
+        auto* option =
+            named<QRadioButton>(indexed("Option1", i), frame1, QLatin1String(kBaudCaptions[i]));
+        place(option, 240, 360 + 360 * i, 1695, 255);
+        baudGroup_->addButton(option, i);
+        Option1.append(option);
+    }
+    Option1[6]->setChecked(true);
+    connect(baudGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked) {
+            Option1_Click(id);
+        }
+    });
+
+    auto* frame2 =
+        named<QGroupBox>(QStringLiteral("Frame2"), page, QStringLiteral("Communication Port"));
+    place(frame2, 3000, 780, 2535, 3015);
+    portGroup_ = new QButtonGroup(this);
+    for (int i = 0; i < kPortOptionCount; ++i) {
+        auto* option =
+            named<QRadioButton>(indexed("Option2", i), frame2, QStringLiteral("Comm%1").arg(i + 1));
+        place(option, 360, 480 + 360 * i, 1335, 255);
+        portGroup_->addButton(option, i);
+        option->installEventFilter(this);
+        Option2.append(option);
+    }
+    Option2[0]->setChecked(true);
+    connect(portGroup_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked) {
+            Option2_Click(id);
+        }
+    });
+
+    auto* frame3 = named<QGroupBox>(QStringLiteral("Frame3"), page, QStringLiteral("Flow Control"));
+    place(frame3, 6120, 900, 2175, 1215);
+    flowGroup_ = new QButtonGroup(this);
+    Option3.append(named<QRadioButton>(indexed("Option3", 0), frame3, QStringLiteral("None")));
+    place(Option3[0], 240, 360, 1215, 255);
+    Option3.append(
+        named<QRadioButton>(indexed("Option3", 1), frame3, QStringLiteral("Hardware (Cts/Rts)")));
+    place(Option3[1], 240, 720, 1815, 255);
+    flowGroup_->addButton(Option3[0], kFlowNone);
+    flowGroup_->addButton(Option3[1], kFlowHardware);
+    Option3[1]->setChecked(true);
+
+    Label1 = named<QLabel>(QStringLiteral("Label1"), page, QStringLiteral("Slave ID"));
+    place(Label1, 6600, 2220, 1335, 255);
+    Text1 = named<QLineEdit>(QStringLiteral("Text1"), page, QStringLiteral("001"));
+    place(Text1, 6480, 2700, 1575, 375);
+    connect(Text1, &QLineEdit::textChanged, this, &DwnLoad1::Text1_Change);
+}
+
+void DwnLoad1::buildDisplayTab(QWidget* page) {
+    Frame8_0 = named<QGroupBox>(indexed("Frame8", 0), page);
+    place(Frame8_0, 720, 480, 3255, 1815);
+    QFont lineFont(QStringLiteral("MS Sans Serif"), 12, QFont::Bold);
+    for (int n = 0; n < 4; ++n) {
+        auto* line = named<QLineEdit>(indexed("Text4", n), Frame8_0);
+        line->setFont(lineFont);
+        line->setReadOnly(true);
+        place(line, 120, 240 + 375 * n, 3015, 345);
+        Text4.append(line);
+    }
+
+    // The keypad sits under the display lines, centred on them.
+    const int keypadLeft = 720 + (3255 - (3 * 720 + 615)) / 2;
+    const int keypadTop = 480 + 1815 + 480;
+    for (int i = 0; i < 16; ++i) {
+        const QString caption = QString::fromLatin1(kKeypadCaptions[i]);
+        auto* key = named<QPushButton>(indexed("Command1", i), page, caption);
+        place(key, keypadLeft + 720 * (i % 4), keypadTop + 600 * (i / 4), 615, 375);
+        if (caption.size() > 1) {
+            QFont font = key->font();
+            font.setFamily(QStringLiteral("Small Fonts"));
+            font.setBold(caption == QLatin1String("2nd"));
+            key->setFont(font);
+        }
+        connect(key, &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+        Command1.append(key);
+    }
+}
+
+void DwnLoad1::setGridModel(QAbstractItemModel* model) {
+    gridProxy_->setSourceModel(model ? model : placeholderGrid_);
+    hideFixedCells();
+}
+
+void DwnLoad1::hideFixedCells() {
+    MSHFlexGrid1->setRowHidden(0, true);
+    MSHFlexGrid1->setColumnHidden(0, true);
+}
+
+void DwnLoad1::setGridColumnWidth(int column, int pixels) {
+    if (column == 0) {
+        MSHFlexGrid1->verticalHeader()->setFixedWidth(pixels);
+    } else {
+        MSHFlexGrid1->setColumnWidth(column, pixels);
+    }
+}
+
+int DwnLoad1::gridColumnWidth(int column) const {
+    return column == 0 ? MSHFlexGrid1->verticalHeader()->width()
+                       : MSHFlexGrid1->columnWidth(column);
+}
+
+SettingsControls DwnLoad1::controls() const {
+    SettingsControls shown;
+    shown.portOption = portGroup_->checkedId();
+    shown.baudOption = baudGroup_->checkedId();
+    shown.flowOption = flowGroup_->checkedId();
+    shown.slaveIdText = Text1->text();
+    shown.saveFileText = Text2->text();
+    return shown;
+}
+
+void DwnLoad1::applyControls(const SettingsControls& shown) {
+    if (shown.portOption >= 0 && shown.portOption < Option2.size()) {
+        Option2[shown.portOption]->setChecked(true);
+    }
+    if (shown.baudOption >= 0 && shown.baudOption < Option1.size()) {
+        Option1[shown.baudOption]->setChecked(true);
+    }
+    if (shown.flowOption >= 0 && shown.flowOption < Option3.size()) {
+        Option3[shown.flowOption]->setChecked(true);
+    }
+    Text1->setText(shown.slaveIdText);
+    Text2->setText(shown.saveFileText);
+}
+
+void DwnLoad1::Form_Load() {
+    // The variables start out agreeing with the design-time controls, so a line the file
+    // lacks leaves both showing the same thing.
+    putInForce(controls(), settings_);
+    if (settingsFile_.exists()) {
+        SettingsControls loaded = controls();
+        settingsFile_.LoadSettings(loaded, settings_);
+        applyControls(loaded);
+    } else {
+        settingsFile_.WriteDefaultSettings();
+    }
+}
+
+bool DwnLoad1::SaveSettings() {
+    const bool written = settingsFile_.SaveSettings(controls());
+    emit settingsSaved(written);
+    return written;
+}
+
+void DwnLoad1::saveOnceAtShutdown() {
+    if (shutdownSaved_) {
+        return;
+    }
+    shutdownSaved_ = true;
+    SaveSettings();
+}
+
+void DwnLoad1::closeEvent(QCloseEvent* event) {
+    saveOnceAtShutdown();
+    event->accept();
+}
+
+void DwnLoad1::File_mnu_Click() {
+    saveOnceAtShutdown();
+    // Ends the event loop without closing the window, so no second save follows. Files are
+    // opened and closed inside the routines that use them; none is open here.
+    QCoreApplication::exit(0);
+}
+
+void DwnLoad1::Command3_Click() {
+    const std::optional<QString> chosen =
+        chooseSaveFile_(this, {QStringLiteral("Download FileName"), QStringLiteral("LogData.csv"),
+                               QStringLiteral("*.csv")});
+    if (!chosen || chosen->isEmpty()) {
+        return;
+    }
+    Text2->setText(*chosen);
+    settings_.SaveFileName = *chosen;
+}
+
+void DwnLoad1::Option1_Click(int index) {
+    if (index >= 0 && index < int(kBaudCaptions.size())) {
+        settings_.BaudText = QString::fromLatin1(kBaudCaptions[index]);
+    }
+}
+
+void DwnLoad1::Option2_Click(int index) {
+    if (index >= 0 && index < kPortOptionCount) {
+        settings_.PortNumber = qint16(index + 1);
+    }
+}
+
+void DwnLoad1::Text1_Change() {
+    settings_.SlaveId = roundToInt16Saturating(numericValue(Text1->text()));
+}
+
+void DwnLoad1::Text2_Change() {
+    settings_.SaveFileName = Text2->text();
+}
+
+void DwnLoad1::Command2_Click() {
+    // The download command belongs to the download work.
+}
+
+void DwnLoad1::Command1_Click(int index) {
+    // Queues a key for the display refresh; belongs to the display work.
+    Q_UNUSED(index);
+}
+
+void DwnLoad1::Timer1_Timer() {
+    // One display refresh; belongs to the display work.
+}
+
+void DwnLoad1::SSTab1_Click(int previousTab) {
+    // Starts and stops the display refresh; belongs to the display work.
+    Q_UNUSED(previousTab);
+}
+
+void DwnLoad1::showEvent(QShowEvent* event) {
+    refreshPortToolTips();
+    QMainWindow::showEvent(event);
+}
+
+bool DwnLoad1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip || event->type() == QEvent::Enter) {
+        const int index = Option2.indexOf(qobject_cast<QRadioButton*>(watched));
+        if (index >= 0) {
+            // A comN link may have appeared since the window was shown.
+            Option2[index]->setToolTip(serialDeviceName(index + 1, settingsFile_.directory()));
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void DwnLoad1::refreshPortToolTips() {
+    for (int i = 0; i < Option2.size(); ++i) {
+        Option2[i]->setToolTip(serialDeviceName(i + 1, settingsFile_.directory()));
+    }
+}
+
+} // namespace meterlink

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "app/save_file_dialog.h"
+#include "settings/settings.h"
+#include "settings/settings_controls.h"
+#include "settings/settings_file.h"
+
+#include <QMainWindow>
+#include <QVector>
+
+class QAbstractItemModel;
+class QAction;
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QTableView;
+class QTimer;
+
+namespace meterlink {
+
+class FixedCellsProxy;
+
+// The program's only window. It shows the settings and keeps the settings variables in
+// step with its controls; it owns neither the variables nor the serial link.
+class DwnLoad1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // Runs Form_Load: reads the settings file in `settingsFile`'s directory or creates it.
+    DwnLoad1(Settings& settings, SettingsFile settingsFile,
+             SaveFileChooser chooseSaveFile = askSaveFileName, QWidget* parent = nullptr);
+    ~DwnLoad1() override;
+
+    // The grid's cells, row 0 and column 0 being the fixed headings; the window does not
+    // take ownership. Null brings back the empty placeholder.
+    void setGridModel(QAbstractItemModel* model);
+    // Column 0 is the fixed heading column, shown as the grid's row headings.
+    void setGridColumnWidth(int column, int pixels);
+    int gridColumnWidth(int column) const;
+
+    // What the settings controls show, and the reverse (raising the controls' handlers).
+    SettingsControls controls() const;
+    void applyControls(const SettingsControls& controls);
+
+    Settings& settings() { return settings_; }
+    const SettingsFile& settingsFile() const { return settingsFile_; }
+
+signals:
+    // Every SaveSettings run at shut-down, with whether the file was written.
+    void settingsSaved(bool written);
+
+public slots:
+    void Form_Load();
+    bool SaveSettings();
+    void File_mnu_Click();
+    void Command3_Click();
+    void Option1_Click(int index);
+    void Option2_Click(int index);
+    void Text1_Change();
+    void Text2_Change();
+
+    // The download command; filled in by the download work.
+    void Command2_Click();
+    // Display tab handlers; filled in by the display work.
+    void Command1_Click(int index);
+    void Timer1_Timer();
+    void SSTab1_Click(int previousTab);
+
+protected:
+    void closeEvent(QCloseEvent* event) override; // Form_Unload
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildDownloadTab(QWidget* page);
+    void buildViewTab(QWidget* page);
+    void buildSettingsTab(QWidget* page);
+    void buildDisplayTab(QWidget* page);
+    void hideFixedCells();
+    void refreshPortToolTips();
+    // Shut-down saves once, whichever way the program ends.
+    void saveOnceAtShutdown();
+
+    Settings& settings_;
+    SettingsFile settingsFile_;
+    SaveFileChooser chooseSaveFile_;
+    bool shutdownSaved_ = false;
+    int shownTab_ = 0;
+
+    QAction* File_mnu = nullptr;
+    QTabWidget* SSTab1 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // Download tab
+    QGroupBox* Frame5 = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QGroupBox* Frame6 = nullptr;
+    QGroupBox* Frame7 = nullptr;
+    QVector<QLineEdit*> Text3;
+    QVector<QLabel*> Label3;
+    QLineEdit* Text2 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* Command2 = nullptr;
+
+    // View tab
+    QTableView* MSHFlexGrid1 = nullptr;
+    FixedCellsProxy* gridProxy_ = nullptr;
+    QAbstractItemModel* placeholderGrid_ = nullptr;
+
+    // Settings tab
+    QVector<QRadioButton*> Option1;
+    QVector<QRadioButton*> Option2;
+    QVector<QRadioButton*> Option3;
+    QButtonGroup* baudGroup_ = nullptr;
+    QButtonGroup* portGroup_ = nullptr;
+    QButtonGroup* flowGroup_ = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+
+    // Display tab
+    QGroupBox* Frame8_0 = nullptr;
+    QVector<QLineEdit*> Text4;
+    QVector<QPushButton*> Command1;
+};
+
+} // namespace meterlink

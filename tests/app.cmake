@@ -1,0 +1,2 @@
+meterlink_test(main_window_test main_window_test.cpp)
+target_link_libraries(main_window_test PRIVATE meterlink_app)

@@ -1,0 +1,292 @@
+#include "app/dwn_load1.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace meterlink {
+namespace {
+
+class QtApplication : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "main_window_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const qtApplication =
+    ::testing::AddGlobalTestEnvironment(new QtApplication);
+
+const QByteArray kDefaultBytes = "[Commport]=1\r\n[CommBaud]=38400\r\n[CommFlow]=Hardware\r\n"
+                                 "[CommSlaveID]=001\r\n[DownloadSaveFile]=Logdata.csv\r\n";
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+
+    QString iniPath() const { return QDir(dir.path()).filePath(kSettingsFileName); }
+
+    void writeIni(const QByteArray& bytes) {
+        QFile file(iniPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    QByteArray readIni() const {
+        QFile file(iniPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    DwnLoad1& open() {
+        window = std::make_unique<DwnLoad1>(
+            settings, SettingsFile(dir.path()),
+            [this](QWidget*, const SaveFileRequest& request) -> std::optional<QString> {
+                lastRequest = request;
+                ++dialogsShown;
+                return dialogAnswer;
+            });
+        QObject::connect(window.get(), &DwnLoad1::settingsSaved,
+                         [this](bool written) { saves.push_back(written); });
+        return *window;
+    }
+
+    template <typename T> T* child(const char* name) const {
+        T* found = window->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    bool checked(const char* name) const { return child<QRadioButton>(name)->isChecked(); }
+    QString text(const char* name) const { return child<QLineEdit>(name)->text(); }
+
+    QTemporaryDir dir;
+    Settings settings;
+    std::unique_ptr<DwnLoad1> window;
+    std::optional<QString> dialogAnswer;
+    SaveFileRequest lastRequest;
+    int dialogsShown = 0;
+    std::vector<bool> saves;
+};
+
+TEST_F(MainWindowTest, FirstStartCreatesTheDefaultFileAndPutsTheDefaultsInForce) {
+    open();
+    EXPECT_EQ(readIni(), kDefaultBytes);
+    EXPECT_TRUE(checked("Option2_0"));
+    EXPECT_TRUE(checked("Option1_6"));
+    EXPECT_TRUE(checked("Option3_1"));
+    EXPECT_EQ(text("Text1"), "001");
+    EXPECT_EQ(text("Text2"), "Logdata.csv");
+    EXPECT_EQ(settings.PortNumber, 1);
+    EXPECT_EQ(settings.BaudText, "38400");
+    EXPECT_EQ(settings.SlaveId, 1);
+    EXPECT_EQ(settings.SaveFileName, "Logdata.csv");
+    EXPECT_EQ(child<QTabWidget>("SSTab1")->currentIndex(), 0);
+    EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
+    EXPECT_TRUE(saves.empty());
+}
+
+TEST_F(MainWindowTest, StartReadsTheFileIntoControlsAndVariables) {
+    writeIni("[Commport]=3\r\n[CommBaud]=9600\r\n[CommHandshaking]=none\r\n"
+             "[CommSlaveID]=017\r\n[DownloadSaveFile]=/srv/log=1.csv\r\n");
+    open();
+    EXPECT_TRUE(checked("Option2_2"));
+    EXPECT_TRUE(checked("Option1_3"));
+    EXPECT_TRUE(checked("Option3_1")); // the flow choice is never read back
+    EXPECT_EQ(text("Text1"), "017");
+    EXPECT_EQ(text("Text2"), "/srv/log=1.csv");
+    EXPECT_EQ(settings.PortNumber, 3);
+    EXPECT_EQ(settings.BaudText, "9600");
+    EXPECT_EQ(settings.SlaveId, 17);
+    EXPECT_EQ(settings.SaveFileName, "/srv/log=1.csv");
+}
+
+TEST_F(MainWindowTest, LinesWithoutTheirKeysLeaveVariablesAgreeingWithTheControls) {
+    writeIni("port\r\nbaud\r\nflow\r\nslave\r\nfile\r\n");
+    open();
+    EXPECT_TRUE(checked("Option2_0"));
+    EXPECT_EQ(settings.PortNumber, 1);
+    EXPECT_TRUE(checked("Option1_6"));
+    EXPECT_EQ(settings.BaudText, "38400");
+    EXPECT_EQ(text("Text1"), "001");
+    EXPECT_EQ(settings.SlaveId, 1);
+    EXPECT_EQ(settings.SaveFileName, "Logdata.csv");
+    EXPECT_EQ(readIni(), "port\r\nbaud\r\nflow\r\nslave\r\nfile\r\n"); // reading changes nothing
+}
+
+TEST_F(MainWindowTest, OptionClicksUpdatePortAndBaud) {
+    open();
+    child<QRadioButton>("Option2_3")->click();
+    EXPECT_EQ(settings.PortNumber, 4);
+    child<QRadioButton>("Option2_1")->click();
+    EXPECT_EQ(settings.PortNumber, 2);
+    child<QRadioButton>("Option1_0")->click();
+    EXPECT_EQ(settings.BaudText, "1200");
+    child<QRadioButton>("Option1_4")->click();
+    EXPECT_EQ(settings.BaudText, "14400");
+    window->Option1_Click(7);
+    window->Option2_Click(-1);
+    EXPECT_EQ(settings.BaudText, "14400");
+    EXPECT_EQ(settings.PortNumber, 2);
+}
+
+TEST_F(MainWindowTest, SlaveIdFollowsTheLeadingNumberOfItsText) {
+    open();
+    auto* box = child<QLineEdit>("Text1");
+    const std::pair<const char*, int> cases[] = {{"247", 247},    {" 12abc", 12}, {"", 0},
+                                                 {"abc", 0},      {"2.5", 2},     {"3.5", 4},
+                                                 {"70000", 32767}};
+    for (const auto& [typed, id] : cases) {
+        box->setText(QString::fromLatin1(typed));
+        EXPECT_EQ(settings.SlaveId, id) << '"' << typed << '"';
+        EXPECT_EQ(box->text(), QString::fromLatin1(typed));
+    }
+}
+
+TEST_F(MainWindowTest, FileNameTextIsTheSaveFileName) {
+    open();
+    child<QLineEdit>("Text2")->setText("run 7.csv");
+    EXPECT_EQ(settings.SaveFileName, "run 7.csv");
+}
+
+TEST_F(MainWindowTest, CancelledDialogChangesNothing) {
+    open();
+    child<QLineEdit>("Text2")->setText("keep.csv");
+    window->Command3_Click();
+    EXPECT_EQ(dialogsShown, 1);
+    EXPECT_EQ(lastRequest.title, "Download FileName");
+    EXPECT_EQ(lastRequest.initialName, "LogData.csv");
+    EXPECT_EQ(lastRequest.filter, "*.csv");
+    EXPECT_EQ(text("Text2"), "keep.csv");
+    EXPECT_EQ(settings.SaveFileName, "keep.csv");
+}
+
+TEST_F(MainWindowTest, AcceptedDialogSetsTextAndFileNameToTheFullPath) {
+    open();
+    dialogAnswer = QStringLiteral("/home/tech/logs/site 4.csv");
+    child<QPushButton>("Command3")->click();
+    EXPECT_EQ(dialogsShown, 1);
+    EXPECT_EQ(text("Text2"), "/home/tech/logs/site 4.csv");
+    EXPECT_EQ(settings.SaveFileName, "/home/tech/logs/site 4.csv");
+}
+
+TEST_F(MainWindowTest, ClosingSavesTheControlsOnce) {
+    open();
+    child<QRadioButton>("Option2_2")->click();
+    child<QRadioButton>("Option1_3")->click();
+    child<QRadioButton>("Option3_0")->click();
+    child<QLineEdit>("Text1")->setText("17");
+    child<QLineEdit>("Text2")->setText("/data/x=y.csv");
+    window->show();
+    window->close();
+    window->close();
+    EXPECT_EQ(saves, std::vector<bool>{true});
+    EXPECT_EQ(readIni(), "[Commport]=3\r\n[CommBaud]=9600\r\n[CommHandshaking]=none\r\n"
+                         "[CommSlaveID]=17\r\n[DownloadSaveFile]=/data/x=y.csv\r\n");
+}
+
+TEST_F(MainWindowTest, ExitSavesOnceAndNoCloseSavesAgain) {
+    open();
+    window->show();
+    child<QLineEdit>("Text1")->setText("001");
+    window->findChild<QAction*>("File_mnu")->trigger();
+    EXPECT_EQ(saves.size(), 1u);
+    window->close();
+    EXPECT_EQ(saves.size(), 1u);
+    EXPECT_EQ(readIni(), "[Commport]=1\r\n[CommBaud]=38400\r\n[CommHandshaking]=Hardware\r\n"
+                         "[CommSlaveID]=001\r\n[DownloadSaveFile]=Logdata.csv\r\n");
+}
+
+TEST_F(MainWindowTest, UnusableSettingsFileStartsOnDefaultsAndReportsTheFailedSave) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir(kSettingsFileName));
+    open();
+    EXPECT_EQ(settings.PortNumber, 1);
+    EXPECT_EQ(settings.SlaveId, 1);
+    window->close();
+    EXPECT_EQ(saves, std::vector<bool>{false});
+}
+
+TEST_F(MainWindowTest, PortToolTipFollowsALinkMadeAfterStart) {
+    open();
+    window->show();
+    auto* comm2 = child<QRadioButton>("Option2_1");
+    EXPECT_EQ(comm2->toolTip(), "/dev/ttyS1");
+    ASSERT_TRUE(QFile::link("/dev/ttyUSB7", QDir(dir.path()).filePath("com2")));
+    QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), comm2->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(comm2, &hover);
+    EXPECT_EQ(comm2->toolTip(), "/dev/ttyUSB7");
+}
+
+// A grid model with a heading in row 0 and record numbers in column 0.
+class HeadedGrid : public QAbstractTableModel {
+public:
+    int rowCount(const QModelIndex& = {}) const override { return 16384; }
+    int columnCount(const QModelIndex& = {}) const override { return 10; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole) {
+            return {};
+        }
+        if (index.row() == 0) {
+            return index.column() == 2 ? QVariant(heading) : QVariant();
+        }
+        return index.column() == 0 ? QVariant(index.row()) : QVariant();
+    }
+    void setHeading(const QString& text) {
+        heading = text;
+        emit dataChanged(index(0, 2), index(0, 2));
+    }
+    void reset() {
+        beginResetModel();
+        endResetModel();
+    }
+    QString heading;
+};
+
+TEST_F(MainWindowTest, GridShowsFixedRowAndColumnAsHeadingsAcrossModelChanges) {
+    open();
+    auto* grid = child<QTableView>("MSHFlexGrid1");
+    EXPECT_EQ(grid->model()->rowCount(), 16384);
+    EXPECT_EQ(grid->model()->columnCount(), 10);
+
+    HeadedGrid cells;
+    window->setGridModel(&cells);
+    cells.setHeading("Flow");
+    EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Flow");
+    EXPECT_EQ(grid->model()->headerData(5, Qt::Vertical).toInt(), 5);
+    cells.reset(); // the grid's Clear may reset the model
+    EXPECT_TRUE(grid->isRowHidden(0));
+    EXPECT_TRUE(grid->isColumnHidden(0));
+    EXPECT_FALSE(grid->isRowHidden(1));
+
+    window->setGridColumnWidth(0, 77);
+    window->setGridColumnWidth(3, 55);
+    EXPECT_EQ(window->gridColumnWidth(0), 77);
+    EXPECT_EQ(window->gridColumnWidth(3), 55);
+
+    window->setGridModel(nullptr); // the view must not keep a model that goes away
+    EXPECT_EQ(grid->model()->rowCount(), 16384);
+    EXPECT_TRUE(grid->isColumnHidden(0));
+}
+
+} // namespace
+} // namespace meterlink
