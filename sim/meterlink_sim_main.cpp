@@ -1,0 +1,132 @@
+#include "sim/meter_scenario.h"
+#include "sim/pty_link.h"
+#include "sim/pty_server.h"
+#include "sim/sim_options.h"
+#include "sim/simulated_meter.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+using namespace meterlink;
+
+namespace {
+
+// sysexits.h values: the callers are scripts.
+constexpr int ExitUsage = 64;
+constexpr int ExitDataError = 65;
+constexpr int ExitNoInput = 66;
+constexpr int ExitOsError = 71;
+constexpr int ExitCantCreate = 73;
+
+constexpr qint64 MaxScenarioBytes = 64 * 1024 * 1024;
+
+void printError(const QString& text) {
+    std::fprintf(stderr, "meterlink-sim: %s\n", qPrintable(text));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    SimOptions options;
+    if (const auto why = options.parse(app.arguments().mid(1))) {
+        printError(*why);
+        std::fputs(qPrintable(simUsage()), stderr);
+        return ExitUsage;
+    }
+    if (options.help) {
+        std::fputs(qPrintable(simUsage()), stdout);
+        return 0;
+    }
+
+    MeterScenario scenario;
+    if (!options.scenarioPath.isEmpty()) {
+        QFile file(options.scenarioPath);
+        if (!file.open(QIODevice::ReadOnly)) {
+            printError(
+                QStringLiteral("cannot read %1: %2").arg(options.scenarioPath, file.errorString()));
+            return ExitNoInput;
+        }
+        if (file.size() > MaxScenarioBytes) {
+            printError(QStringLiteral("%1 is too large for a scenario").arg(options.scenarioPath));
+            return ExitDataError;
+        }
+        scenario = parseMeterScenario(file.readAll());
+        if (!scenario.errors.isEmpty()) {
+            for (const QString& e : scenario.errors)
+                printError(QStringLiteral("%1: %2").arg(options.scenarioPath, e));
+            return ExitDataError;
+        }
+    }
+    MeterLog log = scenario.log;
+    if (!scenario.hasRecords) {
+        MeterLog::Generation how;
+        how.records = options.records.value_or(200);
+        how.seed = options.seed;
+        log = MeterLog::generated(how, scenario.log.channelNames());
+    }
+    SimulatedMeter meter(log, options.slaveId.value_or(scenario.slaveId.value_or(1)), options.seed);
+    meter.setBaud(options.baud);
+    meter.setFaults(options.faults);
+    if (scenario.displayMode)
+        meter.display().setMode(*scenario.displayMode);
+    for (int i = 0; i < MeterDisplay::LineCount; ++i)
+        if (scenario.displayLines[i])
+            meter.display().setFixedLine(i, *scenario.displayLines[i]);
+
+    if (!options.exportPath.isEmpty()) {
+        QSaveFile out(options.exportPath);
+        if (!out.open(QIODevice::WriteOnly) || out.write(meter.log().exportText()) < 0 ||
+            !out.commit()) {
+            printError(
+                QStringLiteral("cannot write %1: %2").arg(options.exportPath, out.errorString()));
+            return ExitCantCreate;
+        }
+    }
+
+    // Signals arrive as data on a descriptor, so nothing runs inside a handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+        printError(QStringLiteral("cannot block signals"));
+        return ExitOsError;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (stopFd < 0) {
+        printError(QStringLiteral("signalfd failed"));
+        return ExitOsError;
+    }
+
+    PtyLink pty;
+    QString error;
+    if (!pty.open(&error)) {
+        printError(error);
+        return ExitOsError;
+    }
+    if (!pty.linkAt(options.linkPath, &error)) {
+        printError(error);
+        return ExitCantCreate;
+    }
+    std::printf("meterlink-sim ready: %s linked at %s\n", qPrintable(pty.deviceName()),
+                qPrintable(options.linkPath));
+    std::fflush(stdout);
+
+    PtyServer server(meter, pty.masterFd(), options.baud);
+    const bool stopped = server.run(stopFd, &error);
+    ::close(stopFd);
+    if (!stopped) {
+        printError(error);
+        return ExitOsError;
+    }
+    return 0;
+}

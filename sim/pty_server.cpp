@@ -1,0 +1,78 @@
+#include "sim/pty_server.h"
+
+#include "sim/reply_schedule.h"
+#include "sim/simulated_meter.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <unistd.h>
+
+namespace meterlink {
+
+double monotonicSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+bool PtyServer::run(int stopFd, QString* error) {
+    ReplySchedule schedule(baud_);
+    char buffer[4096];
+    for (;;) {
+        double now = monotonicSeconds();
+        int timeoutMs = -1;
+        bool wantWrite = false;
+        if (!schedule.empty()) {
+            const double wait = schedule.nextDue() - now;
+            if (wait > 0)
+                timeoutMs = static_cast<int>(std::ceil(wait * 1000.0));
+            else
+                wantWrite = true;
+        }
+        pollfd fds[2] = {{masterFd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
+                         {stopFd, POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = QStringLiteral("poll: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        if (fds[1].revents & POLLIN)
+            return true;
+        now = monotonicSeconds();
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
+            if (n > 0) {
+                for (const MeterReply& reply :
+                     meter_.receive(QByteArray(buffer, static_cast<int>(n)), now))
+                    schedule.add(reply.bytes, now + reply.delaySeconds);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+                *error =
+                    QStringLiteral("read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+                return false;
+            }
+        }
+        if ((fds[0].revents & POLLOUT) && !schedule.empty() && schedule.nextDue() <= now) {
+            const QByteArray chunk = schedule.chunk();
+            const ssize_t n =
+                ::write(masterFd_, chunk.constData(), static_cast<size_t>(chunk.size()));
+            if (n > 0) {
+                schedule.sent(static_cast<int>(n), now);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                *error =
+                    QStringLiteral("write: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+                return false;
+            }
+        }
+        // We hold a slave descriptor, so a hang-up only comes from a broken pty; don't spin.
+        if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLIN)) {
+            *error = QStringLiteral("the pseudo-terminal hung up");
+            return false;
+        }
+    }
+}
+
+} // namespace meterlink

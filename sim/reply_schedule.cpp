@@ -1,0 +1,45 @@
+#include "sim/reply_schedule.h"
+
+#include <QtGlobal>
+
+namespace meterlink {
+
+void ReplySchedule::add(const QByteArray& bytes, double due) {
+    if (bytes.isEmpty())
+        return;
+    queue_.push_back({bytes, due});
+    if (queue_.size() == 1)
+        queue_.front().due = qMax(due, lineFreeAt_);
+}
+
+QByteArray ReplySchedule::chunk() const {
+    const QByteArray& bytes = queue_.front().bytes;
+    if (baud_ <= 0)
+        return bytes;
+    const int perChunk = qMax(1, static_cast<int>(0.005 / byteSeconds()));
+    return bytes.left(perChunk);
+}
+
+void ReplySchedule::sent(int count, double now) {
+    if (queue_.empty() || count <= 0)
+        return;
+    Pending& front = queue_.front();
+    front.bytes.remove(0, count);
+    if (baud_ > 0) {
+        // Count from when the chunk was due, so waking late does not slow the line,
+        // but never from further back than now: a stall must not turn into a burst.
+        const double start = qMax(front.due, now - byteSeconds());
+        lineFreeAt_ = start + count * byteSeconds();
+    } else {
+        lineFreeAt_ = now;
+    }
+    if (front.bytes.isEmpty()) {
+        queue_.pop_front();
+        if (!queue_.empty())
+            queue_.front().due = qMax(queue_.front().due, lineFreeAt_);
+    } else {
+        front.due = lineFreeAt_;
+    }
+}
+
+} // namespace meterlink

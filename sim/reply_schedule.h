@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <deque>
+
+namespace meterlink {
+
+// Answers waiting to go out on a real line, in order. With a baud rate the bytes leave
+// in small chunks, each due when the previous one would have finished on the wire.
+class ReplySchedule {
+public:
+    explicit ReplySchedule(int baud) : baud_(baud) {}
+
+    void add(const QByteArray& bytes, double due);
+    bool empty() const { return queue_.empty(); }
+    // When the next chunk may be written (meaningless when empty).
+    double nextDue() const { return queue_.front().due; }
+    // The bytes to write now: the whole answer without a baud, else about 5 ms worth.
+    QByteArray chunk() const;
+    // `count` bytes of chunk() went out at `now`.
+    void sent(int count, double now);
+
+private:
+    struct Pending {
+        QByteArray bytes;
+        double due;
+    };
+    double byteSeconds() const { return 10.0 / baud_; }
+
+    int baud_;
+    std::deque<Pending> queue_;
+    double lineFreeAt_ = 0.0;
+};
+
+} // namespace meterlink

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "sim/meter_faults.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace meterlink {
+
+// meterlink-sim's command line.
+struct SimOptions {
+    QString linkPath;
+    QString scenarioPath;
+    QString exportPath;
+    std::optional<int> records;
+    int baud = 0; // 0: answer as fast as possible
+    std::optional<int> slaveId;
+    quint32 seed = 1;
+    MeterFaults faults;
+    bool help = false;
+
+    // Arguments without the program name. Returns why they are wrong, if they are.
+    std::optional<QString> parse(const QStringList& arguments);
+};
+
+QString simUsage();
+
+} // namespace meterlink

@@ -1,0 +1,9 @@
+# End to end: real clients against meterlink-sim on a pseudo-terminal. Each skips (77)
+# when its client is not installed.
+add_test(NAME e2e_sim_mbpoll
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/sim_mbpoll.sh $<TARGET_FILE:meterlink-sim>)
+add_test(NAME e2e_sim_pymodbus
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/e2e/sim_pymodbus.py
+            $<TARGET_FILE:meterlink-sim>)
+set_tests_properties(e2e_sim_mbpoll e2e_sim_pymodbus PROPERTIES
+    SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS e2e)
