@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -36,6 +37,14 @@ void place(QWidget* widget, int left, int top, int width, int height) {
 
 QString indexed(const char* name, int index) {
     return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index);
+}
+
+// A caption a little wider than its box in the fallback face grows into the free room of
+// its frame rather than being cut.
+void widenToFit(QWidget* widget) {
+    const int room = widget->parentWidget()->width() - widget->x() - 2;
+    const int wanted = qMax(widget->width(), widget->sizeHint().width());
+    widget->resize(qMin(wanted, qMax(room, widget->width())), widget->height());
 }
 
 template <typename Widget, typename... Args>
@@ -62,6 +71,9 @@ DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, SaveFileChoose
       chooseSaveFile_(std::move(chooseSaveFile)) {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Morvel Download Revision 1.05"));
+    // The layout was measured for this face and size; where it is missing the nearest
+    // sans face at 8 points keeps the captions inside their boxes.
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
     File_mnu = menuBar()->addAction(QStringLiteral("E&xit"));
     File_mnu->setObjectName(QStringLiteral("File_mnu"));
@@ -179,6 +191,8 @@ void DwnLoad1::buildViewTab(QWidget* page) {
     connect(gridProxy_, &QAbstractItemModel::modelReset, this, &DwnLoad1::hideFixedCells);
     hideFixedCells();
 
+    MSHFlexGrid1->verticalHeader()->setMinimumSectionSize(0);
+    MSHFlexGrid1->verticalHeader()->setDefaultSectionSize(MSHFlexGrid1->fontMetrics().height() + 4);
     const int blank = MSHFlexGrid1->fontMetrics().horizontalAdvance(QLatin1Char(' '));
     for (int column = 0; column < 9; ++column) {
         setGridColumnWidth(column, kHeadingBlanks[column] * blank);
@@ -193,6 +207,7 @@ void DwnLoad1::buildSettingsTab(QWidget* page) {
         auto* option =
             named<QRadioButton>(indexed("Option1", i), frame1, QLatin1String(kBaudCaptions[i]));
         place(option, 240, 360 + 360 * i, 1695, 255);
+        widenToFit(option);
         baudGroup_->addButton(option, i);
         Option1.append(option);
     }
@@ -211,6 +226,7 @@ void DwnLoad1::buildSettingsTab(QWidget* page) {
         auto* option =
             named<QRadioButton>(indexed("Option2", i), frame2, QStringLiteral("Comm%1").arg(i + 1));
         place(option, 360, 480 + 360 * i, 1335, 255);
+        widenToFit(option);
         portGroup_->addButton(option, i);
         option->installEventFilter(this);
         Option2.append(option);
@@ -230,6 +246,8 @@ void DwnLoad1::buildSettingsTab(QWidget* page) {
     Option3.append(
         named<QRadioButton>(indexed("Option3", 1), frame3, QStringLiteral("Hardware (Cts/Rts)")));
     place(Option3[1], 240, 720, 1815, 255);
+    widenToFit(Option3[0]);
+    widenToFit(Option3[1]);
     flowGroup_->addButton(Option3[0], kFlowNone);
     flowGroup_->addButton(Option3[1], kFlowHardware);
     Option3[1]->setChecked(true);
@@ -261,9 +279,16 @@ void DwnLoad1::buildDisplayTab(QWidget* page) {
         auto* key = named<QPushButton>(indexed("Command1", i), page, caption);
         place(key, keypadLeft + 720 * (i % 4), keypadTop + 600 * (i / 4), 615, 375);
         if (caption.size() > 1) {
+            // The small face is a narrow bitmap font; its stand-in shrinks until the word
+            // fits the key.
             QFont font = key->font();
             font.setFamily(QStringLiteral("Small Fonts"));
             font.setBold(caption == QLatin1String("2nd"));
+            const int room = key->width() - 2 * key->style()->pixelMetric(QStyle::PM_ButtonMargin);
+            while (font.pointSizeF() > 5.0 &&
+                   QFontMetrics(font).horizontalAdvance(caption) > room) {
+                font.setPointSizeF(font.pointSizeF() - 0.5);
+            }
             key->setFont(font);
         }
         connect(key, &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
