@@ -17,12 +17,12 @@ std::optional<int> wholeNumber(const QString& text, int min, int max) {
 
 } // namespace
 
-std::optional<QString> MeterFaults::add(const QString& spec) {
-    const QStringList parts = spec.split(QLatin1Char(':'));
+std::optional<QString> MeterFaults::add(const QString& option) {
+    const QStringList parts = option.split(QLatin1Char(':'));
     const QString kind = parts.first();
     const int args = static_cast<int>(parts.size()) - 1;
     const auto bad = [&](const QString& why) {
-        return std::optional<QString>(QStringLiteral("fault \"%1\": %2").arg(spec, why));
+        return std::optional<QString>(QStringLiteral("fault \"%1\": %2").arg(option, why));
     };
     const auto count = [&](int index) { return wholeNumber(parts.value(index), 1, 1000000); };
 

@@ -18,7 +18,7 @@ struct MeterFaults {
 
     // Adds one fault from its command-line form: silent, ignore:K, badcrc[:K],
     // exception:C[:FUNCTION], truncate:K, noise, delay:SECONDS. On failure returns why.
-    std::optional<QString> add(const QString& spec);
+    std::optional<QString> add(const QString& option);
 };
 
 } // namespace meterlink

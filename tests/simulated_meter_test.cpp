@@ -200,8 +200,8 @@ TEST_F(MeterTest, BadCrcGetsNoAnswerAndDoesNotBlockTheNext) {
 
 class MeterFaultTest : public MeterTest {
 protected:
-    void fault(const char* spec) {
-        ASSERT_FALSE(faults.add(QString::fromLatin1(spec)));
+    void fault(const char* option) {
+        ASSERT_FALSE(faults.add(QString::fromLatin1(option)));
         meter.setFaults(faults);
     }
     MeterFaults faults;
