@@ -34,17 +34,34 @@ QString timeFormatWithSeconds(const QLocale& locale) {
 
 RecordDecoder::RecordDecoder(GridModel& grid, const QLocale& locale)
     : grid_(grid), locale_(locale), dateFormat_(locale.dateFormat(QLocale::ShortFormat)),
-      timeFormat_(timeFormatWithSeconds(locale)) {}
+      timeFormat_(timeFormatWithSeconds(locale)), dateTexts_(367), timeTexts_(24 * 60) {}
 
-QString RecordDecoder::timestampText(const QDate& date, const QTime& time) const {
+QString RecordDecoder::dateText(const QDate& date) {
+    if (date.year() != logYear)
+        return locale_.toString(date, dateFormat_);
+    QString& text = dateTexts_[size_t(date.dayOfYear())];
+    if (text.isEmpty())
+        text = locale_.toString(date, dateFormat_);
+    return text;
+}
+
+QString RecordDecoder::timeText(const QTime& time) {
+    if (time.second() != 0 || time.msec() != 0)
+        return locale_.toString(time, timeFormat_);
+    QString& text = timeTexts_[size_t(time.hour() * 60 + time.minute())];
+    if (text.isEmpty())
+        text = locale_.toString(time, timeFormat_);
+    return text;
+}
+
+QString RecordDecoder::timestampText(const QDate& date, const QTime& time) {
     if (date.isValid()) {
-        const QString dateText = locale_.toString(date, dateFormat_);
         if (!time.isValid() || time == QTime(0, 0))
-            return dateText;
-        return dateText + QLatin1Char(' ') + locale_.toString(time, timeFormat_);
+            return dateText(date);
+        return dateText(date) + QLatin1Char(' ') + timeText(time);
     }
     // Neither part converted: what is left is the zero time of day.
-    return locale_.toString(time.isValid() ? time : QTime(0, 0), timeFormat_);
+    return timeText(time.isValid() ? time : QTime(0, 0));
 }
 
 qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow) {

@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QString>
 #include <QTime>
+#include <vector>
 
 namespace meterlink {
 
@@ -26,13 +27,20 @@ public:
 
     // The locale's general date-time text: short date, a blank, the time with seconds;
     // midnight shows the date alone, a missing date the time alone.
-    QString timestampText(const QDate& date, const QTime& time) const;
+    QString timestampText(const QDate& date, const QTime& time);
 
 private:
+    QString dateText(const QDate& date);
+    QString timeText(const QTime& time);
+
     GridModel& grid_;
     QLocale locale_;
     QString dateFormat_;
     QString timeFormat_;
+    // Formatting through the locale is the slow part of a download; a log of 2001 has at
+    // most 365 dates and 1440 minutes, so each text is made once.
+    std::vector<QString> dateTexts_;
+    std::vector<QString> timeTexts_;
 };
 
 // Byte text of a BCD field: the byte's hex digits read as a decimal number, -1 when
