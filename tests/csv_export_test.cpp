@@ -108,11 +108,6 @@ TEST_F(CsvExporting, MissingFolderFailsWithThePathInTheReason) {
     EXPECT_FALSE(QFile::exists(missing));
 }
 
-TEST_F(CsvExporting, EmptyFileNameFails) {
-    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, QString()), 0);
-    EXPECT_FALSE(csv.failureReason().isEmpty());
-}
-
 TEST_F(CsvExporting, FailedWriteLeavesThePreviousFileByteForByte) {
     const QByteArray previous = "Date / Time,Flow\r\nold, 1\r\n";
     writeFile(path, previous);

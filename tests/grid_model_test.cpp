@@ -7,22 +7,6 @@
 namespace meterlink {
 namespace {
 
-TEST(GridModel, StartsWithTenColumnsAndTheInitialRows) {
-    GridModel grid;
-    EXPECT_EQ(grid.rowCount(), GridModel::initialRows);
-    EXPECT_EQ(grid.columnCount(), 10);
-    EXPECT_EQ(grid.TextMatrix(GridModel::initialRows - 1, 9), "");
-}
-
-TEST(GridModel, RefusesCellsOutsideTheColumns) {
-    GridModel grid;
-    EXPECT_FALSE(grid.setTextMatrix(2, 10, "x"));
-    EXPECT_FALSE(grid.setTextMatrix(2, -1, "x"));
-    EXPECT_FALSE(grid.setTextMatrix(-1, 1, "x"));
-    EXPECT_EQ(grid.TextMatrix(2, 10), "");
-    EXPECT_EQ(grid.rowCount(), GridModel::initialRows);
-}
-
 TEST(GridModel, ClearEmptiesTextsAndFontsButKeepsDimensions) {
     GridModel grid;
     grid.setTextMatrix(1, 1, "Date / Time");
