@@ -1,0 +1,348 @@
+#include "cli/cli_options.h"
+
+#include "display/keypad.h"
+
+#include <limits>
+
+namespace meterlink {
+
+namespace {
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+};
+
+const OptionSpec kLinkOptions[] = {
+    {"--device", true}, {"--port", true}, {"--baud", true}, {"--slave", true}, {"--trace", true}};
+
+std::optional<CliCommand> commandNamed(const QString& word) {
+    if (word == QLatin1String("download"))
+        return CliCommand::Download;
+    if (word == QLatin1String("display"))
+        return CliCommand::Display;
+    if (word == QLatin1String("key"))
+        return CliCommand::Key;
+    if (word == QLatin1String("read"))
+        return CliCommand::Read;
+    return std::nullopt;
+}
+
+bool commandTakes(CliCommand command, const QString& option) {
+    for (const OptionSpec& spec : kLinkOptions)
+        if (option == QLatin1String(spec.name))
+            return true;
+    switch (command) {
+    case CliCommand::Download:
+        return option == QLatin1String("--out");
+    case CliCommand::Display:
+        return option == QLatin1String("--watch");
+    case CliCommand::Read:
+        return option == QLatin1String("--repeat");
+    default:
+        return false;
+    }
+}
+
+bool takesValue(const QString& option) {
+    return option != QLatin1String("--watch");
+}
+
+// A whole decimal number (or hexadecimal with 0x when `hex` allows) within bounds.
+std::optional<qint64> wholeNumber(const QString& text, qint64 min, qint64 max, bool hex = false) {
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    qint64 value = 0;
+    if (hex && (trimmed.startsWith(QLatin1String("0x")) || trimmed.startsWith(QLatin1String("0X"))))
+        value = trimmed.mid(2).toLongLong(&ok, 16);
+    else if (!trimmed.isEmpty() && trimmed.at(0).isDigit())
+        value = trimmed.toLongLong(&ok, 10);
+    if (!ok || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+QString rangeError(const QString& what, const QString& value, qint64 min, qint64 max) {
+    return QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"")
+        .arg(what)
+        .arg(min)
+        .arg(max)
+        .arg(value);
+}
+
+QString applyOption(CliOptions& options, const QString& option, const QString& value) {
+    if (option == QLatin1String("--device")) {
+        if (value.isEmpty())
+            return QStringLiteral("--device needs a device path");
+        options.link.device = value;
+    } else if (option == QLatin1String("--port")) {
+        const auto port = wholeNumber(value, 1, 4);
+        if (!port)
+            return rangeError(QStringLiteral("--port"), value, 1, 4);
+        options.link.port = int(*port);
+    } else if (option == QLatin1String("--baud")) {
+        const auto baud = wholeNumber(value, 1, std::numeric_limits<qint32>::max());
+        if (!baud || !supportedBaudRates().contains(qint32(*baud))) {
+            QStringList rates;
+            for (qint32 rate : supportedBaudRates())
+                rates << QString::number(rate);
+            return QStringLiteral("--baud must be one of %1, not \"%2\"")
+                .arg(rates.join(QLatin1String(", ")), value);
+        }
+        options.link.baud = qint32(*baud);
+    } else if (option == QLatin1String("--slave")) {
+        const auto slave = wholeNumber(value, 0, 255);
+        if (!slave)
+            return rangeError(QStringLiteral("--slave"), value, 0, 255);
+        options.link.slave = int(*slave);
+    } else if (option == QLatin1String("--trace")) {
+        if (value.isEmpty())
+            return QStringLiteral("--trace needs a file name");
+        options.link.tracePath = value;
+    } else if (option == QLatin1String("--out")) {
+        if (value.isEmpty())
+            return QStringLiteral("--out needs a file name");
+        options.outPath = value;
+    } else if (option == QLatin1String("--repeat")) {
+        const auto repeat = wholeNumber(value, 1, 100000000);
+        if (!repeat)
+            return rangeError(QStringLiteral("--repeat"), value, 1, 100000000);
+        options.repeat = int(*repeat);
+    }
+    return QString();
+}
+
+QString applyPositionals(CliOptions& options, const QStringList& positionals) {
+    const auto tooMany = [&](int expected) {
+        return QStringLiteral("unexpected argument \"%1\"").arg(positionals.at(expected));
+    };
+    switch (options.command) {
+    case CliCommand::Download:
+    case CliCommand::Display:
+        if (!positionals.isEmpty())
+            return tooMany(0);
+        return QString();
+    case CliCommand::Key: {
+        if (positionals.isEmpty())
+            return QStringLiteral("key needs the keys to press, e.g. \"12E\"");
+        if (positionals.size() > 1)
+            return tooMany(1);
+        const QString& keys = positionals.at(0);
+        if (keys.isEmpty())
+            return QStringLiteral("key needs the keys to press, e.g. \"12E\"");
+        const QString keypad = keypadCharacters();
+        for (const QChar c : keys) {
+            if (!keypad.contains(c))
+                return QStringLiteral("\"%1\" is not a key of the meter; the keys are %2")
+                    .arg(QString(c), keypad);
+        }
+        options.keys = keys;
+        return QString();
+    }
+    case CliCommand::Read: {
+        if (positionals.size() < 2)
+            return QStringLiteral("read needs an ADDRESS and a COUNT");
+        if (positionals.size() > 2)
+            return tooMany(2);
+        const auto address = wholeNumber(positionals.at(0), 0, 65535, true);
+        if (!address)
+            return rangeError(QStringLiteral("ADDRESS"), positionals.at(0), 0, 65535);
+        // The answer carries its byte count in one byte.
+        const auto count = wholeNumber(positionals.at(1), 1, 125);
+        if (!count)
+            return rangeError(QStringLiteral("COUNT"), positionals.at(1), 1, 125);
+        if (*address + *count > 65536)
+            return QStringLiteral("registers %1 to %2 run past the last address 65535")
+                .arg(*address)
+                .arg(*address + *count - 1);
+        options.address = int(*address);
+        options.count = int(*count);
+        return QString();
+    }
+    case CliCommand::None:
+        break;
+    }
+    return QString();
+}
+
+} // namespace
+
+const QList<qint32>& supportedBaudRates() {
+    // The window's seven rates, and the other common ones a meter or adapter may be set to.
+    static const QList<qint32> rates = {300,   600,   1200,  2400,  4800,  9600,
+                                        14400, 19200, 38400, 57600, 115200};
+    return rates;
+}
+
+QString keypadCharacters() {
+    QString keys;
+    for (int button = 0; button < kKeypadButtons; ++button)
+        keys += QLatin1Char(keypadKey(button).value_or(' '));
+    return keys;
+}
+
+CliParse parseCliArguments(const QStringList& arguments) {
+    CliParse result;
+    CliOptions& options = result.options;
+    QStringList positionals;
+    const auto fail = [&](const QString& why) {
+        result.error = why;
+        return result;
+    };
+
+    for (int i = 0; i < arguments.size(); ++i) {
+        QString argument = arguments.at(i);
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h") ||
+            (argument == QLatin1String("help") && options.command == CliCommand::None)) {
+            options.help = true;
+            continue;
+        }
+        if (!argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+            if (options.command == CliCommand::None) {
+                const auto command = commandNamed(argument);
+                if (!command)
+                    return fail(QStringLiteral("unknown command \"%1\"").arg(argument));
+                options.command = *command;
+            } else {
+                positionals << argument;
+            }
+            continue;
+        }
+        // --name=value and --name value are the same.
+        QString value;
+        bool inlineValue = false;
+        const qsizetype equals = argument.indexOf(QLatin1Char('='));
+        if (argument.startsWith(QLatin1String("--")) && equals > 2) {
+            value = argument.mid(equals + 1);
+            argument.truncate(equals);
+            inlineValue = true;
+        }
+        if (options.command == CliCommand::None)
+            return fail(QStringLiteral("%1 given before the command").arg(argument));
+        if (!commandTakes(options.command, argument))
+            return fail(QStringLiteral("unknown option %1").arg(argument));
+        if (!takesValue(argument)) {
+            if (inlineValue)
+                return fail(QStringLiteral("%1 takes no value").arg(argument));
+            options.watch = true;
+            continue;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= arguments.size())
+                return fail(QStringLiteral("%1 needs a value").arg(argument));
+            value = arguments.at(++i);
+        }
+        const QString why = applyOption(options, argument, value);
+        if (!why.isEmpty())
+            return fail(why);
+    }
+
+    if (options.help)
+        return result;
+    if (options.command == CliCommand::None)
+        return fail(QStringLiteral("no command given"));
+    const QString why = applyPositionals(options, positionals);
+    if (!why.isEmpty())
+        return fail(why);
+    return result;
+}
+
+QString usageLine(CliCommand command) {
+    const QString link =
+        QStringLiteral("[--device PATH] [--port N] [--baud B] [--slave ID] [--trace FILE]");
+    switch (command) {
+    case CliCommand::Download:
+        return QStringLiteral("usage: meterlink-cli download %1 [--out FILE]").arg(link);
+    case CliCommand::Display:
+        return QStringLiteral("usage: meterlink-cli display %1 [--watch]").arg(link);
+    case CliCommand::Key:
+        return QStringLiteral("usage: meterlink-cli key KEYS %1").arg(link);
+    case CliCommand::Read:
+        return QStringLiteral("usage: meterlink-cli read ADDRESS COUNT %1 [--repeat N]").arg(link);
+    case CliCommand::None:
+        break;
+    }
+    return QStringLiteral(
+        "usage: meterlink-cli download|display|key|read [options]  (--help for more)");
+}
+
+QString helpText(CliCommand command) {
+    const QString linkOptions = QStringLiteral(
+        "Link options (defaults from 6040dwn.ini in the current directory when it is there,\n"
+        "else Comm1, 38400 baud, slave 1; the file is only read, never written):\n"
+        "  --port N       use port CommN (1 to 4): the device the link ./comN points to,\n"
+        "                 else /dev/ttyS(N-1)\n"
+        "  --device PATH  use this serial device, whatever the port says\n"
+        "  --baud B       line speed: 1200, 2400, 4800, 9600, 14400, 19200, 38400,\n"
+        "                 or 300, 600, 57600, 115200\n"
+        "  --slave ID     the meter's Modbus slave ID, 0 to 255\n"
+        "  --trace FILE   append every frame sent and received, with its time of day,\n"
+        "                 and every resend, time-out, CRC failure and exception answer,\n"
+        "                 one line each, written as it happens\n"
+        "  --help         this help\n");
+    const QString exits = QStringLiteral(
+        "Exit status: 0 done; 2 the meter did not answer (or the port did not open), the\n"
+        "reason on stderr; 64 bad usage; 130 / 143 stopped by SIGINT / SIGTERM.\n");
+
+    switch (command) {
+    case CliCommand::Download:
+        return usageLine(command) +
+               QStringLiteral("\n\n"
+                              "Downloads the meter's log and writes it to a CSV "
+                              "file, as the window's \"Download Data\"\n"
+                              "does. Prints each status text on stdout as it "
+                              "changes; shows a progress bar on\n"
+                              "stderr when stderr is a terminal.\n\n"
+                              "  --out FILE     the CSV file (default: the "
+                              "settings file's, else Logdata.csv)\n") +
+               linkOptions +
+               QStringLiteral(
+                   "\nExit status: 0 exported; 1 the log is empty (no file written); 2 the\n"
+                   "download failed, the reason on stderr; 3 the file was not written (an\n"
+                   "earlier file of that name is left as it was); 64 bad usage; 130 / 143\n"
+                   "stopped by SIGINT / SIGTERM (no file written, the trace complete).\n");
+    case CliCommand::Display:
+        return usageLine(command) +
+               QStringLiteral("\n\n"
+                              "Prints the meter's four display lines. Characters the window "
+                              "cannot show print as\n"
+                              "U+2592 (a shaded box), so every line keeps its 20 places.\n\n"
+                              "  --watch        refresh every 750 ms until SIGINT or SIGTERM "
+                              "(then exit 0)\n") +
+               linkOptions + QLatin1Char('\n') + exits;
+    case CliCommand::Key:
+        return usageLine(command) +
+               QStringLiteral("\n\n"
+                              "Presses the meter's keys in order, one register write each; "
+                              "stops at the first\n"
+                              "key the meter does not take. Keys: 1-9 and 0, \".\" (Help), N "
+                              "(Up/Next), L (Down),\n"
+                              "M (Menu), E (Enter), F (2nd).\n\n") +
+               linkOptions + QLatin1Char('\n') + exits;
+    case CliCommand::Read:
+        return usageLine(command) +
+               QStringLiteral("\n\n"
+                              "Reads COUNT (1 to 125) holding registers from ADDRESS (0 to "
+                              "65535, or 0x hex)\n"
+                              "with function 3 and prints each in hex and as text.\n\n"
+                              "  --repeat N     read N times, then report transactions per "
+                              "second and CPU\n"
+                              "                 seconds per 1000 transactions\n") +
+               linkOptions + QLatin1Char('\n') + exits;
+    case CliCommand::None:
+        break;
+    }
+    return QStringLiteral(
+               "usage: meterlink-cli COMMAND [options]\n\n"
+               "Talks to the flow meter over its serial line without the window.\n\n"
+               "Commands:\n"
+               "  download              download the log into a CSV file\n"
+               "  display [--watch]     print the meter's four display lines\n"
+               "  key KEYS              press the meter's keys, e.g. key M2E\n"
+               "  read ADDRESS COUNT    read holding registers\n\n"
+               "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
+           linkOptions + QLatin1Char('\n') + exits +
+           QStringLiteral("download also returns 1 (empty log) and 3 (file not written).\n");
+}
+
+} // namespace meterlink

@@ -1,0 +1,186 @@
+#include "cli/cli_runner.h"
+
+#include "cli/cli_options.h"
+#include "cli/console_download_view.h"
+#include "cli/download_job.h"
+#include "cli/exit_codes.h"
+#include "cli/interruptible_port.h"
+#include "cli/link_trace.h"
+#include "cli/meter_commands.h"
+#include "cli/stop_signals.h"
+#include "modbus/modbus_link.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
+#include "settings/settings.h"
+#include "settings/settings_controls.h"
+#include "settings/settings_file.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <csignal>
+
+namespace meterlink {
+
+namespace {
+
+constexpr int kWatchIntervalMs = 750;
+
+void printLine(QIODevice& device, const QString& line) {
+    device.write(line.toUtf8() + '\n');
+}
+
+// The settings the window would start with, without ever writing the file.
+Settings startingSettings(const CliOptions& options, Console& console) {
+    Settings settings;
+    SettingsControls controls;
+    putInForce(controls, settings);
+    const SettingsFile file(QStringLiteral("."));
+    if (file.exists() && !file.LoadSettings(controls, settings)) {
+        printLine(
+            console.err,
+            QStringLiteral("meterlink-cli: cannot read %1; using the defaults").arg(file.path()));
+    }
+    if (options.link.port)
+        settings.PortNumber = qint16(*options.link.port);
+    if (options.link.baud)
+        settings.BaudText = QString::number(*options.link.baud);
+    if (options.link.slave)
+        settings.SlaveId = qint16(*options.link.slave);
+    if (options.outPath)
+        settings.SaveFileName = *options.outPath;
+    return settings;
+}
+
+// Refreshes the four lines every 750 ms until a stop signal. On a terminal the lines are
+// redrawn in place; elsewhere a new set is printed whenever one changes.
+int watchDisplay(MeterCommands& commands, StopSignals& stop, InterruptiblePort& port,
+                 Console& console) {
+    MeterCommands::DisplayLines shown;
+    bool printed = false;
+    bool failing = false;
+    QEventLoop loop;
+    QTimer wake;
+    wake.setSingleShot(true);
+    QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&stop, &StopSignals::stopRequestedNow, &loop, &QEventLoop::quit);
+
+    while (!stop.stopRequested()) {
+        const QDeadlineTimer nextTick(kWatchIntervalMs);
+        QString why;
+        const auto lines = commands.readDisplay(&why);
+        if (port.isCut())
+            break;
+        MeterCommands::DisplayLines next = shown;
+        for (size_t n = 0; n < lines.size(); ++n)
+            if (lines[n])
+                next[n] = *lines[n]; // a failed line keeps its old text
+        if (!why.isEmpty() && !failing)
+            printLine(console.err, QStringLiteral("meterlink-cli: ") + why);
+        failing = !why.isEmpty();
+        if (console.outIsTerminal || !printed || next != shown) {
+            QByteArray text;
+            if (console.outIsTerminal && printed)
+                text += "\x1b[4F"; // back to the first of the four lines
+            for (const QString& line : next)
+                text += line.toUtf8() + (console.outIsTerminal ? "\x1b[K\n" : "\n");
+            if (!console.outIsTerminal)
+                text += '\n';
+            console.out.write(text);
+            printed = true;
+            shown = next;
+        }
+        if (stop.stopRequested())
+            break;
+        wake.start(int(qMax<qint64>(0, nextTick.remainingTime())));
+        loop.exec();
+        wake.stop();
+    }
+    return ExitDone;
+}
+
+} // namespace
+
+int runCli(const QStringList& arguments, Console& console) {
+    const CliParse parse = parseCliArguments(arguments);
+    const CliOptions& options = parse.options;
+    if (!parse.error.isEmpty()) {
+        printLine(console.err, QStringLiteral("meterlink-cli: ") + parse.error);
+        printLine(console.err, usageLine(options.command));
+        return ExitUsage;
+    }
+    if (options.help) {
+        console.out.write(helpText(options.command).toUtf8());
+        return ExitDone;
+    }
+
+    const Settings settings = startingSettings(options, console);
+    QtSerialPort serialPort;
+    InterruptiblePort port(serialPort);
+    SystemClock clock;
+    QtEventPump pump;
+    ModbusLink link(port, clock, pump, settings);
+    if (options.link.device)
+        link.setDeviceOverride(*options.link.device);
+
+    LinkTrace trace;
+    if (!options.link.tracePath.isEmpty()) {
+        if (!trace.open(options.link.tracePath)) {
+            printLine(console.err,
+                      QStringLiteral("meterlink-cli: cannot open the trace file %1: %2")
+                          .arg(options.link.tracePath, trace.errorText()));
+            return ExitUsage;
+        }
+        trace.setFailureSource([&link]() -> const LinkFailure& { return link.lastFailure(); });
+        link.setObserver(&trace);
+    }
+
+    StopSignals stop;
+    QObject::connect(&stop, &StopSignals::stopRequestedNow, [&](int signalNumber) {
+        trace.note(clock.secondsSinceMidnight(),
+                   QStringLiteral("stopped by %1")
+                       .arg(signalNumber == SIGTERM ? QStringLiteral("SIGTERM")
+                                                    : QStringLiteral("SIGINT")));
+        port.cut();
+    });
+
+    MeterCommands commands(link, settings.SlaveId, console.out, console.err);
+    int status = ExitDone;
+    switch (options.command) {
+    case CliCommand::Download: {
+        ConsoleDownloadView view(console.out, console.err, console.errIsTerminal);
+        status = runDownloadJob(link, pump, settings, view);
+        if (status != ExitDone && !port.isCut() && !view.reason().isEmpty())
+            printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
+        // A download that finished before the stop was seen has written its file: that stands.
+        if (status == ExitDone)
+            return status;
+        break;
+    }
+    case CliCommand::Display:
+        if (options.watch)
+            return watchDisplay(commands, stop, port, console);
+        status = commands.printDisplay();
+        break;
+    case CliCommand::Key:
+        status = commands.pressKeys(options.keys);
+        break;
+    case CliCommand::Read:
+        status = commands.readRegisters(options.address, options.count, options.repeat);
+        break;
+    case CliCommand::None:
+        break;
+    }
+    if (port.isCut()) {
+        const bool terminated = stop.signalNumber() == SIGTERM;
+        printLine(console.err,
+                  QStringLiteral("meterlink-cli: stopped by %1")
+                      .arg(terminated ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT")));
+        return terminated ? ExitTerminated : ExitInterrupted;
+    }
+    return status;
+}
+
+} // namespace meterlink

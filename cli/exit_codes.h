@@ -1,0 +1,17 @@
+#pragma once
+
+namespace meterlink {
+
+// What meterlink-cli returns; scripts branch on these.
+enum ExitCode : int {
+    ExitDone = 0,
+    ExitEmptyLog = 1,
+    ExitLinkFailed = 2,
+    ExitFileNotWritten = 3,
+    ExitUsage = 64,
+    // 128 + the signal's number, as shells report a command ended by it.
+    ExitInterrupted = 130,
+    ExitTerminated = 143,
+};
+
+} // namespace meterlink

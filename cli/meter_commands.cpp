@@ -1,0 +1,125 @@
+#include "cli/meter_commands.h"
+
+#include "cli/display_text.h"
+#include "cli/exit_codes.h"
+#include "display/clean_display_text.h"
+#include "modbus/modbus_link.h"
+
+#include <QElapsedTimer>
+
+#include <sys/resource.h>
+
+namespace meterlink {
+
+namespace {
+
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+MeterCommands::MeterCommands(ModbusLink& link, int slave, QIODevice& out, QIODevice& err)
+    : link_(link), slave_(slave), out_(out), err_(err) {}
+
+void MeterCommands::print(QIODevice& device, const QString& line) {
+    device.write(line.toUtf8() + '\n');
+}
+
+QString MeterCommands::failureText() const {
+    const QString reason = describe(link_.lastFailure());
+    return reason.isEmpty() ? QStringLiteral("the transaction failed") : reason;
+}
+
+QString MeterCommands::registerLine(int address, quint8 high, quint8 low) {
+    QByteArray bytes;
+    bytes.append(char(high)).append(char(low));
+    return QStringLiteral("%1: %2 \"%3\"")
+        .arg(address)
+        .arg(QString::fromLatin1(bytes.toHex().toUpper()), printableMeterText(bytes));
+}
+
+int MeterCommands::readRegisters(int address, int count, int repeat) {
+    const double cpuBefore = processCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    for (int n = 1; n <= repeat; ++n) {
+        if (link_.ReadHoldingRegisters(slave_, address / 256, address % 256, count) != -1) {
+            print(err_, QStringLiteral("meterlink-cli: read %1 of %2 failed: %3")
+                            .arg(n)
+                            .arg(repeat)
+                            .arg(failureText()));
+            return ExitLinkFailed;
+        }
+        if (n > 1)
+            continue;
+        const QByteArray data = link_.state().ResponseData;
+        for (int i = 0; i + 1 < data.size(); i += 2)
+            print(out_, registerLine(address + i / 2, quint8(data[i]), quint8(data[i + 1])));
+        print(out_, QStringLiteral("text: \"%1\"").arg(printableMeterText(data)));
+    }
+    if (repeat > 1) {
+        const double seconds = qMax(wall.nsecsElapsed() / 1e9, 1e-9);
+        const double cpu = processCpuSeconds() - cpuBefore;
+        print(out_, QStringLiteral("%1 reads in %2 s: %3 transactions/s, %4 CPU s per 1000 "
+                                   "transactions")
+                        .arg(repeat)
+                        .arg(seconds, 0, 'f', 3)
+                        .arg(repeat / seconds, 0, 'f', 1)
+                        .arg(cpu * 1000.0 / repeat, 0, 'f', 4));
+    }
+    return ExitDone;
+}
+
+int MeterCommands::pressKeys(const QString& keys) {
+    for (int i = 0; i < keys.size(); ++i) {
+        const QChar key = keys.at(i);
+        TransactionState& state = link_.state();
+        state.WriteHiBytes[1] = qint16(key.toLatin1());
+        state.WriteLoBytes[1] = 255;
+        if (link_.WriteMultipleRegisters(slave_, keyRegister, 1, 2) != -1) {
+            print(err_, QStringLiteral("meterlink-cli: key %1 (%2 of %3) was not taken: %4")
+                            .arg(key)
+                            .arg(i + 1)
+                            .arg(keys.size())
+                            .arg(failureText()));
+            if (i > 0)
+                print(err_, QStringLiteral("meterlink-cli: keys pressed: %1").arg(keys.left(i)));
+            return ExitLinkFailed;
+        }
+    }
+    print(out_, QStringLiteral("keys pressed: %1").arg(keys));
+    return ExitDone;
+}
+
+std::array<std::optional<QString>, MeterCommands::displayLines>
+MeterCommands::readDisplay(QString* why) {
+    std::array<std::optional<QString>, displayLines> lines;
+    for (int n = 0; n < displayLines; ++n) {
+        // Every line is read even after one failed, as the display tab does.
+        if (link_.ReadHoldingRegisters(slave_, 0, firstDisplayRegister + registersPerLine * n,
+                                       registersPerLine) == -1) {
+            lines[size_t(n)] = printableMeterText(CleanDisplayText(link_.state().ResponseData));
+        } else if (why && why->isEmpty()) {
+            *why = QStringLiteral("display line %1: %2").arg(n + 1).arg(failureText());
+        }
+    }
+    return lines;
+}
+
+int MeterCommands::printDisplay() {
+    QString why;
+    const auto lines = readDisplay(&why);
+    if (!why.isEmpty()) {
+        print(err_, QStringLiteral("meterlink-cli: ") + why);
+        return ExitLinkFailed;
+    }
+    for (const auto& line : lines)
+        print(out_, *line);
+    return ExitDone;
+}
+
+} // namespace meterlink

@@ -1,0 +1,10 @@
+# meterlink-cli: its arguments, trace and commands on the in-memory line, and end to end
+# against meterlink-sim on a pseudo-terminal.
+meterlink_test(cli_core_test
+    ${CMAKE_CURRENT_LIST_DIR}/cli_world.h
+    ${CMAKE_CURRENT_LIST_DIR}/cli_options_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/cli_core_test.cpp
+    ${CMAKE_SOURCE_DIR}/cli/cli_runner.cpp
+)
+target_link_libraries(cli_core_test PRIVATE
+    meterlink_cli_core meterlink_platform meterlink_sim meterlink_memory_line Qt6::Core)
