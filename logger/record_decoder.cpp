@@ -32,8 +32,16 @@ QString timeFormatWithSeconds(const QLocale& locale) {
     return format;
 }
 
+QString dateFormatWithFullYear(const QLocale& locale) {
+    // A two-digit year makes a stored file ambiguous; the log's year is always written whole.
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return format;
+}
+
 RecordDecoder::RecordDecoder(GridModel& grid, const QLocale& locale)
-    : grid_(grid), locale_(locale), dateFormat_(locale.dateFormat(QLocale::ShortFormat)),
+    : grid_(grid), locale_(locale), dateFormat_(dateFormatWithFullYear(locale)),
       timeFormat_(timeFormatWithSeconds(locale)), dateTexts_(367), timeTexts_(24 * 60) {}
 
 QString RecordDecoder::dateText(const QDate& date) {

@@ -49,5 +49,6 @@ int bcdValue(quint8 byte);
 
 // The locale's short time format with seconds added where it has none.
 QString timeFormatWithSeconds(const QLocale& locale);
+QString dateFormatWithFullYear(const QLocale& locale);
 
 } // namespace meterlink

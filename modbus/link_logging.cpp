@@ -2,6 +2,8 @@
 
 namespace meterlink {
 
-Q_LOGGING_CATEGORY(lcLink, "meterlink.link")
+// Frames are for reading a field problem after the fact: off unless asked for with
+// QT_LOGGING_RULES="meterlink.link.debug=true".
+Q_LOGGING_CATEGORY(lcLink, "meterlink.link", QtWarningMsg)
 
 } // namespace meterlink

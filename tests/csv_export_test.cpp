@@ -53,13 +53,13 @@ protected:
 TEST_F(CsvExporting, WritesTimestampAndChannelsInUseWithCrLf) {
     heading(1, "Flow");
     heading(2, "Total");
-    record(2, "5/17/01 9:30:00 AM", 1, " 12.5");
-    record(2, "5/17/01 9:30:00 AM", 2, "-1E-37");
-    record(3, "5/17/01 9:40:00 AM", 1, " 10");
+    record(2, "5/17/2001 9:30:00 AM", 1, " 12.5");
+    record(2, "5/17/2001 9:30:00 AM", 2, "-1E-37");
+    record(3, "5/17/2001 9:40:00 AM", 1, " 10");
     EXPECT_EQ(csv.ExportCsv(grid, 3, flags, path), -1);
     EXPECT_EQ(readAll(path), "Date / Time,Flow,Total\r\n"
-                             "5/17/01 9:30:00 AM, 12.5,-1E-37\r\n"
-                             "5/17/01 9:40:00 AM, 10,\r\n");
+                             "5/17/2001 9:30:00 AM, 12.5,-1E-37\r\n"
+                             "5/17/2001 9:40:00 AM, 10,\r\n");
     EXPECT_TRUE(csv.failureReason().isEmpty());
 }
 
@@ -70,9 +70,9 @@ TEST_F(CsvExporting, WithoutRecordsWritesTheHeaderLineOnly) {
 }
 
 TEST_F(CsvExporting, WithoutChannelsInUseWritesTheTimestampAlone) {
-    record(2, "5/17/01", 1, " 1");
+    record(2, "5/17/2001", 1, " 1");
     EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
-    EXPECT_EQ(readAll(path), "Date / Time\r\n5/17/01\r\n");
+    EXPECT_EQ(readAll(path), "Date / Time\r\n5/17/2001\r\n");
 }
 
 TEST_F(CsvExporting, TakesEachChannelsOwnColumnAcrossAGap) {
@@ -113,7 +113,7 @@ TEST_F(CsvExporting, FailedWriteLeavesThePreviousFileByteForByte) {
     writeFile(path, previous);
     heading(1, "Flow");
     for (int row = 2; row < 3000; ++row)
-        record(row, "5/17/01 9:30:00 AM", 1, " 12.5");
+        record(row, "5/17/2001 9:30:00 AM", 1, " 12.5");
 
     // A file size limit makes the write fail even for a user the permissions do not stop.
     rlimit saved{};

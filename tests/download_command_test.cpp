@@ -37,7 +37,7 @@ TEST_F(DownloadCommanding, SuccessfulDownloadExportsAndReportsFinished) {
     const QList<QByteArray> lines = readAll(world.settings.SaveFileName).split('\n');
     ASSERT_EQ(lines.size(), 4); // header, two moments, and nothing after the last CR LF
     EXPECT_EQ(lines[0], "Date / Time,Flow Rate,Totaliser,Pressure,Temperature\r");
-    EXPECT_TRUE(lines[1].startsWith("5/30/01 10:00:00 PM, "));
+    EXPECT_TRUE(lines[1].startsWith("5/30/2001 10:00:00 PM, "));
     EXPECT_EQ(lines[1].count(','), 4);
 }
 

@@ -16,8 +16,8 @@ bool isBlockRequest(const QByteArray& frame, int bank, int addressHi) {
 QString expectedTimestamp(const LogRecord& r) {
     const QDateTime when(QDate(2001, r.month, r.day), QTime(r.hour, r.minute));
     const QLocale us(QLocale::English, QLocale::UnitedStates);
-    return when.time() == QTime(0, 0) ? us.toString(when.date(), "M/d/yy")
-                                      : us.toString(when, "M/d/yy h:mm:ss AP");
+    return when.time() == QTime(0, 0) ? us.toString(when.date(), "M/d/yyyy")
+                                      : us.toString(when, "M/d/yyyy h:mm:ss AP");
 }
 
 TEST(DownloadLog, EmptyLogEndsAfterTheStateReadAlone) {

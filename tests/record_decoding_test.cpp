@@ -28,7 +28,7 @@ TEST_F(RecordDecoding, PutsAReadingInItsChannelColumnWithTimestampAndNumber) {
     EXPECT_EQ(decode("2517093041480000"), -1);
     EXPECT_EQ(row, 2);
     EXPECT_EQ(cell(2, 0), "1");
-    EXPECT_EQ(cell(2, 1), "5/17/01 9:30:00 AM");
+    EXPECT_EQ(cell(2, 1), "5/17/2001 9:30:00 AM");
     EXPECT_EQ(cell(2, 3), " 12.5");
     EXPECT_EQ(cell(2, 2), "");
     EXPECT_EQ(cell(1, 1), "");
@@ -40,7 +40,7 @@ TEST_F(RecordDecoding, GroupsEqualMomentsOfOneBlockIntoOneRow) {
     EXPECT_EQ(cell(2, 2), " 12.5");
     EXPECT_EQ(cell(2, 3), " 100");
     EXPECT_EQ(cell(3, 0), "2");
-    EXPECT_EQ(cell(3, 1), "5/17/01 9:40:00 AM");
+    EXPECT_EQ(cell(3, 1), "5/17/2001 9:40:00 AM");
     EXPECT_EQ(cell(3, 2), " 10");
 }
 
@@ -69,7 +69,7 @@ TEST_F(RecordDecoding, DropsATrailingPartialRecord) {
 
 TEST_F(RecordDecoding, MidnightShowsTheDateAlone) {
     decode("1517000041480000");
-    EXPECT_EQ(cell(2, 1), "5/17/01");
+    EXPECT_EQ(cell(2, 1), "5/17/2001");
 }
 
 TEST_F(RecordDecoding, FieldThatDoesNotConvertKeepsThePreviousRecordsValue) {
@@ -92,7 +92,7 @@ TEST_F(RecordDecoding, FieldThatDoesNotConvertKeepsThePreviousRecordsValue) {
         qint32 r = 1;
         d.DecodeRecord(QByteArray::fromHex(QByteArray(may17Ch1).append(c.second)), r);
         EXPECT_EQ(r, 2);
-        EXPECT_EQ(g.TextMatrix(2, 1), "5/17/01 9:30:00 AM");
+        EXPECT_EQ(g.TextMatrix(2, 1), "5/17/2001 9:30:00 AM");
         EXPECT_EQ(g.TextMatrix(2, 3), " 100");
     }
 }
@@ -107,7 +107,7 @@ TEST_F(RecordDecoding, RejectsDaysTheMonthDoesNotHave) {
     EXPECT_EQ(cell(2, 1), "9:30:00 AM");
     EXPECT_EQ(cell(3, 1), "9:30:00 AM");
     EXPECT_EQ(cell(4, 1), "9:30:00 AM");
-    EXPECT_EQ(cell(5, 1), "2/28/01 9:30:00 AM");
+    EXPECT_EQ(cell(5, 1), "2/28/2001 9:30:00 AM");
 }
 
 TEST_F(RecordDecoding, FirstRecordWithoutDateShowsTheTimeAlone) {
@@ -137,7 +137,7 @@ TEST_F(RecordDecoding, RecordWithoutAMomentJoinsTheCurrentRowAfterRecords) {
 
 TEST_F(RecordDecoding, ChannelsOutsideOneToEightWriteNoReading) {
     decode("0517093041480000");
-    EXPECT_EQ(cell(2, 1), "5/17/01 9:30:00 AM");
+    EXPECT_EQ(cell(2, 1), "5/17/2001 9:30:00 AM");
     decode("9517094041480000F517094041480000");
     EXPECT_EQ(row, 3);
     for (int column = 2; column < GridModel::columns; ++column)
@@ -156,15 +156,17 @@ TEST_F(RecordDecoding, GridGrowsSoNoRecordBeyondTheInitialRowsIsLost) {
     EXPECT_EQ(row, GridModel::initialRows + 1);
     EXPECT_GE(grid.Rows(), GridModel::initialRows + 2);
     EXPECT_EQ(cell(GridModel::initialRows + 1, 0), QString::number(GridModel::initialRows));
-    EXPECT_EQ(cell(GridModel::initialRows + 1, 1), "5/17/01 9:32:00 AM");
+    EXPECT_EQ(cell(GridModel::initialRows + 1, 1), "5/17/2001 9:32:00 AM");
 }
 
 TEST(RecordTimestamp, FollowsTheLocalesFormatsWithSeconds) {
     GridModel grid;
     RecordDecoder german(grid, QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(german.timestampText(QDate(2001, 5, 17), QTime(9, 30)), "17.05.01 09:30:00");
+    EXPECT_EQ(german.timestampText(QDate(2001, 5, 17), QTime(9, 30)), "17.05.2001 09:30:00");
     EXPECT_EQ(timeFormatWithSeconds(QLocale::c()), "HH:mm:ss");
     EXPECT_EQ(timeFormatWithSeconds(unitedStates), "h:mm:ss AP");
+    EXPECT_EQ(dateFormatWithFullYear(unitedStates), "M/d/yyyy");
+    EXPECT_EQ(dateFormatWithFullYear(QLocale::c()), "d MMM yyyy");
 }
 
 TEST(BcdValue, ReadsHexDigitsAsDecimal) {
