@@ -44,6 +44,11 @@ def expect(condition, what):
         raise CaseFailed(what)
 
 
+def expect_no_sanitizer_report(program, stderr):
+    for mark in ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"):
+        expect(mark not in stderr, "%s: sanitizer report:\n%s" % (program, stderr))
+
+
 def read_ready_line(proc, timeout):
     """The simulator's ready line, or a failure once it exits or the time is up."""
     deadline = time.monotonic() + timeout
@@ -136,14 +141,22 @@ class World:
         return self.finish_cli(limit)
 
     def stop_sim(self, sig=signal.SIGTERM):
+        self.sim_err = ""
         if self.sim and self.sim.poll() is None:
             self.sim.send_signal(sig)
             try:
-                self.sim.communicate(timeout=5)
+                self.sim_err = self.sim.communicate(timeout=5)[1].decode(errors="replace")
             except subprocess.TimeoutExpired:
                 self.sim.kill()
                 self.sim.communicate()
                 raise CaseFailed("meterlink-sim ignored %s for 5 s" % signal.Signals(sig).name)
+
+    def check_sim(self):
+        """The simulator, whatever it went through, stops cleanly when asked."""
+        if self.sim and self.sim.poll() is None:
+            self.stop_sim(signal.SIGTERM)
+            expect(self.sim.returncode == 0, "meterlink-sim exited with %d" % self.sim.returncode)
+            expect_no_sanitizer_report("meterlink-sim", self.sim_err)
 
     def close(self):
         for proc in (self.cli, self.sim):
@@ -161,8 +174,7 @@ class World:
                % (self.cli.returncode, code, self.out, self.err))
         expect(status_text in self.out.splitlines(),
                "status %r not printed\nstdout: %s" % (status_text, self.out))
-        expect("ERROR: AddressSanitizer" not in self.err and "runtime error:" not in self.err,
-               "sanitizer report:\n" + self.err)
+        expect_no_sanitizer_report("meterlink-cli", self.err)
 
     def expect_reason(self, *words):
         reasons = [l for l in self.err.splitlines() if l.startswith("meterlink-cli: ")]
@@ -192,8 +204,9 @@ class World:
         expect(self.elapsed <= limit, "took %.1f s, limit %.1f s" % (self.elapsed, limit))
 
 
-def check_against_log(csv_bytes, records_path):
-    """A clean download's file holds every record the meter served, in its channel's column."""
+def check_against_log(csv_bytes, records_path, channels=(1, 2, 3, 4)):
+    """The file holds every reading the meter served of the channels whose configuration was
+    read, each in that channel's column."""
     served = []
     with open(records_path) as f:
         for line in f:
@@ -203,7 +216,7 @@ def check_against_log(csv_bytes, records_path):
     expect(lines[-1] == b"", "the file does not end with CR LF")
     header = lines[0].decode("latin-1").split(",")
     expect(header[0] == "Date / Time", "header starts with %r" % header[0])
-    channels = len(header) - 1
+    expect(len(header) == len(channels) + 1, "header %r for channels %s" % (header, channels))
     rows = [l.decode("latin-1").split(",") for l in lines[1:-1]]
     # Readings of one moment share a row; a block of 128 records starts a new row.
     expected = []
@@ -214,10 +227,12 @@ def check_against_log(csv_bytes, records_path):
         expected[-1][1][channel] = value
     expect(len(rows) == len(expected), "%d rows, %d moments served" % (len(rows), len(expected)))
     for row, ((moment, _), readings) in zip(rows, expected):
-        expect(len(row) == channels + 1, "row %r has %d fields" % (row, len(row)))
-        expect(moment[-5:] in row[0], "row %r is not at %s" % (row, moment))
-        for channel in range(1, channels + 1):
-            field = row[channel]
+        expect(len(row) == len(channels) + 1, "row %r has %d fields" % (row, len(row)))
+        # Midnight shows the date alone.
+        at_time = moment[-5:] in row[0] if moment[-5:] != "00:00" else ":" not in row[0]
+        expect(at_time and str(int(moment[8:10])) in row[0], "row %r is not at %s" % (row, moment))
+        for column, channel in enumerate(channels, start=1):
+            field = row[column]
             if channel in readings:
                 expect(field.startswith((" ", "-")) and
                        abs(float(field) - readings[channel]) <= 1e-6 * abs(readings[channel]),
@@ -271,12 +286,12 @@ class Suite:
         self.failing_meter(w, ["silent"], "no answer")
 
     def case_ignore_3(self, w):
-        # Every third request is lost: channel configurations 2, 5 and 8 (function 96 is sent
-        # once), and log blocks, which the download asks for again.
+        # Every third request is lost: the configurations of channels 2, 5 and 8 (a channel is
+        # read once, and one not read is left out) and some log blocks (read again).
         w.start_sim(["ignore:3"])
         w.expect_exit(w.download(ALL_SILENT), "Finished. Data in File")
         with open(w.csv, "rb") as f:
-            check_against_log(f.read(), w.records)
+            check_against_log(f.read(), w.records, channels=(1, 3, 4))
         w.expect_within(STARTUP + 3 * BLOCK_LIMIT + 10)
 
     def case_ignore_10(self, w):
@@ -373,8 +388,7 @@ class Suite:
         expect(time.monotonic() - started <= 2.0, "meterlink-sim took long to stop")
         expect(w.sim.returncode == 0, "meterlink-sim exited with %d" % w.sim.returncode)
         expect(not os.path.lexists(w.link), "meterlink-sim left its link behind")
-        err = w.sim.stderr.read().decode(errors="replace") if w.sim.stderr else ""
-        expect("ERROR: AddressSanitizer" not in err, "sanitizer report:\n" + err)
+        expect_no_sanitizer_report("meterlink-sim", w.sim_err)
 
 
 CASES = [
@@ -404,6 +418,7 @@ def run_case(suite, name, case):
     started = time.monotonic()
     try:
         case(suite, world)
+        world.check_sim()
         return name, None, time.monotonic() - started
     except CaseFailed as failure:
         return name, str(failure), time.monotonic() - started
