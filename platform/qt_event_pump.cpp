@@ -1,5 +1,6 @@
 #include "platform/qt_event_pump.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
 
@@ -16,9 +17,14 @@ void QtEventPump::yield() {
         QThread::msleep(static_cast<unsigned long>(maxWait_));
         return;
     }
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // Sleep only when nothing was pending: the events just handled may have brought the
+    // bytes the link waits for, and waiting on top of them would cost a tick per answer.
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (dispatcher->processEvents(QEventLoop::AllEvents)) {
+        return;
+    }
     wake_.start();
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();
 }
 
