@@ -1,7 +1,15 @@
 #include "app/dwn_load1.h"
 
+#include "app/display_lines.h"
+#include "app/download_controls.h"
 #include "app/fixed_cells_proxy.h"
 #include "app/placeholder_grid_model.h"
+#include "display/display_panel.h"
+#include "display/keypad.h"
+#include "logger/download_command.h"
+#include "logger/download_log.h"
+#include "logger/grid_model.h"
+#include "modbus/modbus_link.h"
 #include "settings/numeric_value.h"
 #include "settings/serial_port_name.h"
 
@@ -16,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
@@ -65,10 +74,10 @@ constexpr int kHeadingBlanks[9] = {19, 21, 21, 18, 22, 21, 20, 17, 15};
 
 } // namespace
 
-DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, SaveFileChooser chooseSaveFile,
-                   QWidget* parent)
-    : QMainWindow(parent), settings_(settings), settingsFile_(std::move(settingsFile)),
-      chooseSaveFile_(std::move(chooseSaveFile)) {
+DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& link, EventPump& pump,
+                   GridModel& grid, SaveFileChooser chooseSaveFile, QWidget* parent)
+    : QMainWindow(parent), settings_(settings), settingsFile_(std::move(settingsFile)), link_(link),
+      pump_(pump), grid_(grid), chooseSaveFile_(std::move(chooseSaveFile)) {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Morvel Download Revision 1.05"));
     // The layout was measured for this face and size; where it is missing the nearest
@@ -108,6 +117,18 @@ DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, SaveFileChoose
     Timer1->setInterval(kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this, &DwnLoad1::Timer1_Timer);
 
+    displayLines_ = std::make_unique<DisplayLines>(Text4, Timer1);
+    display_ = std::make_unique<DisplayPanel>(link_, settings_, *displayLines_);
+    buildKeyboardShortcuts(pages[3]);
+
+    downloadControls_ = std::make_unique<DownloadControls>(Label4, Command2, ProgressBar1, Text3);
+    downloadLog_ =
+        std::make_unique<DownloadLog>(link_, pump_, settings_, grid_, *downloadControls_);
+    downloadCommand_ = std::make_unique<DownloadCommand>(link_, settings_, grid_, *downloadLog_,
+                                                         *downloadControls_);
+    connect(&grid_, &GridModel::columnWidthChanged, this,
+            [this](int column, int twips) { setGridColumnWidth(column, px(twips)); });
+
     SSTab1->setCurrentIndex(0);
     connect(SSTab1, &QTabWidget::currentChanged, this, [this](int now) {
         const int previous = shownTab_;
@@ -123,6 +144,7 @@ DwnLoad1::~DwnLoad1() {
     // The view must let go of the proxy before a grid model handed in goes away.
     MSHFlexGrid1->setModel(nullptr);
     gridProxy_->setSourceModel(nullptr);
+    disconnect(&grid_, nullptr, this, nullptr);
 }
 
 void DwnLoad1::buildDownloadTab(QWidget* page) {
@@ -185,7 +207,7 @@ void DwnLoad1::buildViewTab(QWidget* page) {
     place(MSHFlexGrid1, 360, 840, 8655, 5175);
     placeholderGrid_ = new PlaceholderGridModel(this);
     gridProxy_ = new FixedCellsProxy(this);
-    gridProxy_->setSourceModel(placeholderGrid_);
+    gridProxy_->setSourceModel(&grid_);
     MSHFlexGrid1->setModel(gridProxy_);
     // A reset of the grid model (its Clear, say) forgets hidden sections.
     connect(gridProxy_, &QAbstractItemModel::modelReset, this, &DwnLoad1::hideFixedCells);
@@ -296,6 +318,26 @@ void DwnLoad1::buildDisplayTab(QWidget* page) {
     }
 }
 
+void DwnLoad1::buildKeyboardShortcuts(QWidget* displayPage) {
+    // The PC keyboard works the keypad while the display tab is shown; elsewhere the keys
+    // belong to the text boxes.
+    const int keys[] = {Qt::Key_0,      Qt::Key_1,      Qt::Key_2,     Qt::Key_3,  Qt::Key_4,
+                        Qt::Key_5,      Qt::Key_6,      Qt::Key_7,     Qt::Key_8,  Qt::Key_9,
+                        Qt::Key_Period, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Up, Qt::Key_Down};
+    for (int key : keys) {
+        const std::optional<int> button = keypadButtonForKey(key);
+        if (!button)
+            continue;
+        auto* shortcut = new QShortcut(QKeySequence(key), displayPage);
+        shortcut->setContext(Qt::WindowShortcut);
+        shortcut->setAutoRepeat(false);
+        shortcut->setEnabled(false);
+        QPushButton* pressed = Command1[*button];
+        connect(shortcut, &QShortcut::activated, pressed, [pressed] { pressed->animateClick(); });
+        keypadShortcuts_.append(shortcut);
+    }
+}
+
 void DwnLoad1::setGridModel(QAbstractItemModel* model) {
     gridProxy_->setSourceModel(model ? model : placeholderGrid_);
     hideFixedCells();
@@ -370,16 +412,54 @@ void DwnLoad1::saveOnceAtShutdown() {
     SaveSettings();
 }
 
+bool DwnLoad1::transactionInProgress() const {
+    return display_->ticking() || downloadRunning_ || link_.busy();
+}
+
 void DwnLoad1::closeEvent(QCloseEvent* event) {
+    if (transactionInProgress()) {
+        // The waiting call is below us on the stack: close once it has returned.
+        closePending_ = true;
+        display_->abandonTick();
+        event->ignore();
+        return;
+    }
+    Timer1->stop();
     saveOnceAtShutdown();
     event->accept();
 }
 
 void DwnLoad1::File_mnu_Click() {
+    if (transactionInProgress()) {
+        exitPending_ = true;
+        display_->abandonTick();
+        return;
+    }
+    Timer1->stop();
     saveOnceAtShutdown();
     // Ends the event loop without closing the window, so no second save follows. Files are
     // opened and closed inside the routines that use them; none is open here.
     QCoreApplication::exit(0);
+}
+
+void DwnLoad1::afterTransaction() {
+    if (exitPending_) {
+        exitPending_ = false;
+        closePending_ = false;
+        downloadPending_ = false;
+        File_mnu_Click();
+        return;
+    }
+    if (closePending_) {
+        closePending_ = false;
+        downloadPending_ = false;
+        close();
+        return;
+    }
+    if (downloadPending_) {
+        downloadPending_ = false;
+        Command2_Click();
+    }
 }
 
 void DwnLoad1::Command3_Click() {
@@ -414,21 +494,39 @@ void DwnLoad1::Text2_Change() {
 }
 
 void DwnLoad1::Command2_Click() {
-    // The download command belongs to the download work.
+    if (downloadRunning_ || closePending_ || exitPending_) {
+        return;
+    }
+    if (transactionInProgress()) {
+        // A display tick waits below us; the download starts when it has ended.
+        downloadPending_ = true;
+        Command2->setEnabled(false);
+        return;
+    }
+    downloadRunning_ = true;
+    display_->setDownloadRunning(true);
+    downloadCommand_->run();
+    display_->setDownloadRunning(false);
+    downloadRunning_ = false;
+    afterTransaction();
 }
 
 void DwnLoad1::Command1_Click(int index) {
-    // Queues a key for the display refresh; belongs to the display work.
-    Q_UNUSED(index);
+    display_->Command1_Click(index);
 }
 
 void DwnLoad1::Timer1_Timer() {
-    // One display refresh; belongs to the display work.
+    if (display_->Timer1_Timer()) {
+        afterTransaction();
+    }
 }
 
 void DwnLoad1::SSTab1_Click(int previousTab) {
-    // Starts and stops the display refresh; belongs to the display work.
-    Q_UNUSED(previousTab);
+    const bool displayShown = SSTab1->currentIndex() == DisplayPanel::DisplayTab;
+    for (QShortcut* shortcut : keypadShortcuts_) {
+        shortcut->setEnabled(displayShown);
+    }
+    display_->SSTab1_Click(previousTab, SSTab1->currentIndex());
 }
 
 void DwnLoad1::showEvent(QShowEvent* event) {

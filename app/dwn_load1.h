@@ -8,6 +8,8 @@
 #include <QMainWindow>
 #include <QVector>
 
+#include <memory>
+
 class QAbstractItemModel;
 class QAction;
 class QButtonGroup;
@@ -19,20 +21,32 @@ class QPushButton;
 class QRadioButton;
 class QTabWidget;
 class QTableView;
+class QShortcut;
 class QTimer;
 
 namespace meterlink {
 
+class DisplayLines;
+class DisplayPanel;
+class DownloadCommand;
+class DownloadControls;
+class DownloadLog;
+class EventPump;
 class FixedCellsProxy;
+class GridModel;
+class ModbusLink;
 
-// The program's only window. It shows the settings and keeps the settings variables in
-// step with its controls; it owns neither the variables nor the serial link.
+// The program's only window. It keeps the settings variables in step with its controls,
+// runs the download and mirrors the meter's display; it owns neither the variables, nor
+// the serial link, nor the grid's cells.
 class DwnLoad1 : public QMainWindow {
     Q_OBJECT
 public:
     // Runs Form_Load: reads the settings file in `settingsFile`'s directory or creates it.
-    DwnLoad1(Settings& settings, SettingsFile settingsFile,
-             SaveFileChooser chooseSaveFile = askSaveFileName, QWidget* parent = nullptr);
+    // `link` waits through `pump`; `grid` is shown on the View tab.
+    DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& link, EventPump& pump,
+             GridModel& grid, SaveFileChooser chooseSaveFile = askSaveFileName,
+             QWidget* parent = nullptr);
     ~DwnLoad1() override;
 
     // The grid's cells, row 0 and column 0 being the fixed headings; the window does not
@@ -48,6 +62,9 @@ public:
 
     Settings& settings() { return settings_; }
     const SettingsFile& settingsFile() const { return settingsFile_; }
+    const DisplayPanel& displayPanel() const { return *display_; }
+    // A tick or a download is on the call stack, waiting on the meter.
+    bool transactionInProgress() const;
 
 signals:
     // Every SaveSettings run at shut-down, with whether the file was written.
@@ -63,9 +80,7 @@ public slots:
     void Text1_Change();
     void Text2_Change();
 
-    // The download command; filled in by the download work.
     void Command2_Click();
-    // Display tab handlers; filled in by the display work.
     void Command1_Click(int index);
     void Timer1_Timer();
     void SSTab1_Click(int previousTab);
@@ -82,14 +97,30 @@ private:
     void buildDisplayTab(QWidget* page);
     void hideFixedCells();
     void refreshPortToolTips();
+    void buildKeyboardShortcuts(QWidget* displayPage);
     // Shut-down saves once, whichever way the program ends.
     void saveOnceAtShutdown();
+    // What was asked for while a tick or download waited, once it has returned.
+    void afterTransaction();
 
     Settings& settings_;
     SettingsFile settingsFile_;
+    ModbusLink& link_;
+    EventPump& pump_;
+    GridModel& grid_;
     SaveFileChooser chooseSaveFile_;
     bool shutdownSaved_ = false;
     int shownTab_ = 0;
+
+    std::unique_ptr<DisplayLines> displayLines_;
+    std::unique_ptr<DisplayPanel> display_;
+    std::unique_ptr<DownloadControls> downloadControls_;
+    std::unique_ptr<DownloadLog> downloadLog_;
+    std::unique_ptr<DownloadCommand> downloadCommand_;
+    bool downloadRunning_ = false;
+    bool downloadPending_ = false;
+    bool closePending_ = false;
+    bool exitPending_ = false;
 
     QAction* File_mnu = nullptr;
     QTabWidget* SSTab1 = nullptr;
@@ -128,6 +159,7 @@ private:
     QGroupBox* Frame8_0 = nullptr;
     QVector<QLineEdit*> Text4;
     QVector<QPushButton*> Command1;
+    QVector<QShortcut*> keypadShortcuts_;
 };
 
 } // namespace meterlink

@@ -1,4 +1,9 @@
 #include "app/dwn_load1.h"
+#include "logger/grid_model.h"
+#include "modbus/modbus_link.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
 
@@ -6,8 +11,15 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // One of each, alive for the whole run; the window borrows them.
     meterlink::Settings settings;
-    meterlink::DwnLoad1 window(settings, meterlink::SettingsFile(QStringLiteral(".")));
+    meterlink::QtSerialPort port;
+    meterlink::SystemClock clock;
+    meterlink::QtEventPump pump;
+    meterlink::ModbusLink link(port, clock, pump, settings);
+    meterlink::GridModel grid;
+    meterlink::DwnLoad1 window(settings, meterlink::SettingsFile(QStringLiteral(".")), link, pump,
+                               grid);
     window.show();
     return app.exec();
 }

@@ -1,4 +1,5 @@
 #include "app/dwn_load1.h"
+#include "window_test_world.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -60,7 +61,7 @@ protected:
 
     DwnLoad1& open() {
         window = std::make_unique<DwnLoad1>(
-            settings, SettingsFile(dir.path()),
+            settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
             [this](QWidget*, const SaveFileRequest& request) -> std::optional<QString> {
                 lastRequest = request;
                 ++dialogsShown;
@@ -82,6 +83,7 @@ protected:
 
     QTemporaryDir dir;
     Settings settings;
+    WindowLinkWorld world{settings};
     std::unique_ptr<DwnLoad1> window;
     std::optional<QString> dialogAnswer;
     SaveFileRequest lastRequest;
@@ -104,6 +106,7 @@ TEST_F(MainWindowTest, FirstStartCreatesTheDefaultFileAndPutsTheDefaultsInForce)
     EXPECT_EQ(child<QTabWidget>("SSTab1")->currentIndex(), 0);
     EXPECT_FALSE(child<QTimer>("Timer1")->isActive());
     EXPECT_TRUE(saves.empty());
+    EXPECT_EQ(world.port.openCount(), 0);
 }
 
 TEST_F(MainWindowTest, StartReadsTheFileIntoControlsAndVariables) {

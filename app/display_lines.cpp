@@ -1,0 +1,38 @@
+#include "app/display_lines.h"
+
+#include "display/clean_display_text.h"
+
+#include <QLineEdit>
+#include <QTimer>
+
+namespace meterlink {
+
+namespace {
+
+constexpr QChar kShownUnprintable(0x2592); // medium shade
+
+} // namespace
+
+DisplayLines::DisplayLines(QVector<QLineEdit*> lines, QTimer* timer)
+    : lines_(std::move(lines)), timer_(timer) {}
+
+void DisplayLines::setLine(int index, const QString& text) {
+    if (index < 0 || index >= lines_.size())
+        return;
+    lines_[index]->setText(shownText(text));
+}
+
+void DisplayLines::setTimerEnabled(bool enabled) {
+    if (enabled)
+        timer_->start();
+    else
+        timer_->stop();
+}
+
+QString DisplayLines::shownText(const QString& line) {
+    QString shown = line;
+    shown.replace(QChar(kUnprintableDisplayCode), kShownUnprintable);
+    return shown;
+}
+
+} // namespace meterlink

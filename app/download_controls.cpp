@@ -1,0 +1,40 @@
+#include "app/download_controls.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace meterlink {
+
+DownloadControls::DownloadControls(QLabel* status, QPushButton* button, QProgressBar* progress,
+                                   QVector<QLineEdit*> boxes)
+    : status_(status), button_(button), progress_(progress), boxes_(std::move(boxes)) {}
+
+void DownloadControls::setStatusText(const QString& text) {
+    status_->setText(text);
+}
+
+void DownloadControls::setStatusToolTip(const QString& reason) {
+    status_->setToolTip(reason);
+}
+
+void DownloadControls::setDownloadEnabled(bool enabled) {
+    button_->setEnabled(enabled);
+}
+
+void DownloadControls::setProgress(float value) {
+    if (!std::isfinite(value))
+        return;
+    progress_->setValue(
+        qBound(progress_->minimum(), int(std::lround(value)), progress_->maximum()));
+}
+
+void DownloadControls::setText3(int index, const QString& text) {
+    if (index >= 0 && index < boxes_.size())
+        boxes_[index]->setText(text);
+}
+
+} // namespace meterlink

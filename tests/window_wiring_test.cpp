@@ -1,0 +1,282 @@
+#include "app/dwn_load1.h"
+#include "display/display_panel.h"
+#include "logger/grid_model.h"
+#include "window_test_world.h"
+
+#include <QAction>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// The QApplication comes from the main window tests of this program.
+
+namespace meterlink {
+namespace {
+
+MeterLog logOf(int records) {
+    MeterLog::Generation how;
+    how.records = records;
+    return MeterLog::generated(how);
+}
+
+bool isFunction(const QByteArray& frame, int function) {
+    return frame.size() > 1 && quint8(frame[1]) == function;
+}
+
+// A display-line read (function 3 at registers 24 to 63).
+bool isLineRead(const QByteArray& frame) {
+    return isFunction(frame, 3) && quint8(frame[3]) >= 24 && quint8(frame[3]) <= 54;
+}
+
+class WindowWiring : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        // An earlier "E&xit" told the (not running) main loop to end, and every nested loop
+        // would return at once; a short run of the main loop clears that.
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+        world.meter.setLog(logOf(40));
+        window = std::make_unique<DwnLoad1>(
+            settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
+            [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
+        QObject::connect(window.get(), &DwnLoad1::settingsSaved, [this](bool written) {
+            saves.push_back(written);
+            statusAtSave = child<QLabel>("Label4")->text();
+        });
+        child<QLineEdit>("Text2")->setText(dir.filePath("log.csv"));
+        window->show();
+    }
+
+    template <typename T> T* child(const QString& name) const {
+        T* found = window->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    }
+    QLineEdit* line(int n) const { return child<QLineEdit>(QStringLiteral("Text4_%1").arg(n)); }
+    QPushButton* key(int n) const {
+        return child<QPushButton>(QStringLiteral("Command1_%1").arg(n));
+    }
+    QTimer* timer() const { return child<QTimer>("Timer1"); }
+    QTabWidget* tabs() const { return child<QTabWidget>("SSTab1"); }
+    QString status() const { return child<QLabel>("Label4")->text(); }
+    const KeyBuffer& keys() const { return window->displayPanel().keyBuffer(); }
+
+    // Presses a PC key on the focused widget and waits (bounded) for the button's animated
+    // click.
+    bool pressKey(int qtKey, QPushButton* expected) {
+        int clicks = 0;
+        QEventLoop loop;
+        const auto counted = QObject::connect(expected, &QPushButton::clicked, &loop, [&] {
+            ++clicks;
+            loop.quit();
+        });
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
+        QTest::keyClick(target, Qt::Key(qtKey & ~Qt::KeypadModifier),
+                        Qt::KeyboardModifiers(qtKey & Qt::KeypadModifier));
+        if (clicks == 0 && expected->isDown()) {
+            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        QObject::disconnect(counted);
+        return clicks == 1;
+    }
+
+    QTemporaryDir dir;
+    Settings settings;
+    WindowLinkWorld world{settings};
+    std::unique_ptr<DwnLoad1> window;
+    std::vector<bool> saves;
+    QString statusAtSave;
+};
+
+TEST_F(WindowWiring, EnteringTheDisplayTabBlanksTheLinesAndStartsTheTimer) {
+    for (int n = 0; n < 4; ++n)
+        line(n)->setText("old");
+    tabs()->setCurrentIndex(3);
+    for (int n = 0; n < 4; ++n)
+        EXPECT_TRUE(line(n)->text().isEmpty()) << n;
+    EXPECT_TRUE(timer()->isActive());
+    EXPECT_EQ(timer()->interval(), 750);
+    EXPECT_EQ(world.port.openCount(), 0); // nothing goes out before the first tick
+
+    window->Timer1_Timer();
+    EXPECT_EQ(line(0)->text(), "SIMULATED METER     ");
+    EXPECT_EQ(line(1)->text(), "Records 40          ");
+
+    tabs()->setCurrentIndex(1);
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_EQ(line(0)->text(), "SIMULATED METER     ");
+
+    tabs()->setCurrentIndex(2);
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_EQ(line(0)->text(), "SIMULATED METER     ");
+}
+
+TEST_F(WindowWiring, KeypadPressesReachTheMeterOnePerTick) {
+    tabs()->setCurrentIndex(3);
+    key(14)->click();
+    key(15)->click();
+    window->Timer1_Timer();
+    EXPECT_EQ(world.meter.keysReceived(), "E");
+    EXPECT_EQ(line(3)->text(), "Keys: E             ");
+    window->Timer1_Timer();
+    EXPECT_EQ(world.meter.keysReceived(), "EF");
+    EXPECT_EQ(line(2)->text(), "2nd                 ");
+}
+
+TEST_F(WindowWiring, UnprintableDisplayCodesAreDrawnAsShadedCells) {
+    world.meter.display().setFixedLine(0, QByteArray::fromHex("41ff0b42"));
+    tabs()->setCurrentIndex(3);
+    window->Timer1_Timer();
+    EXPECT_EQ(window->displayPanel().line(0).left(4), QString::fromUtf16(u"A\u009d\u000bB"));
+    EXPECT_EQ(line(0)->text().left(4), QString::fromUtf16(u"A\u2592\u000bB"));
+}
+
+TEST_F(WindowWiring, PcKeysPressTheKeypadWhileTheDisplayTabIsShown) {
+    tabs()->setCurrentIndex(3);
+    // Shortcuts go to the active window only.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    line(0)->setFocus();
+    const std::pair<int, int> presses[] = {
+        {Qt::Key_1, 0},      {Qt::Key_0, 13},      {Qt::Key_9 | Qt::KeypadModifier, 10},
+        {Qt::Key_Period, 3}, {Qt::Key_Return, 14}, {Qt::Key_Enter | Qt::KeypadModifier, 14},
+        {Qt::Key_Up, 7},     {Qt::Key_Down, 11}};
+    for (const auto& [qtKey, button] : presses)
+        ASSERT_TRUE(pressKey(qtKey, key(button))) << qtKey;
+    // Timer1 runs meanwhile and may already have sent some of them.
+    EXPECT_EQ(world.meter.keysReceived() + keys().text(), "109.EENL");
+}
+
+TEST_F(WindowWiring, PcKeysLeaveTheKeypadAloneOnOtherTabs) {
+    tabs()->setCurrentIndex(2);
+    auto* slaveId = child<QLineEdit>("Text1");
+    slaveId->setFocus();
+    slaveId->setText("1");
+    QTest::keyClick(slaveId, Qt::Key_7);
+    QTest::keyClick(slaveId, Qt::Key_Return);
+    EXPECT_EQ(slaveId->text(), "17");
+    EXPECT_FALSE(key(14)->isDown());
+    EXPECT_TRUE(keys().isEmpty());
+}
+
+TEST_F(WindowWiring, DownloadFillsTheDownloadTabTheGridAndTheFile) {
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_TRUE(child<QLabel>("Label4")->toolTip().isEmpty());
+    EXPECT_TRUE(child<QPushButton>("Command2")->isEnabled());
+    EXPECT_EQ(child<QProgressBar>("ProgressBar1")->value(), 100);
+    EXPECT_EQ(child<QLineEdit>("Text3_0")->text(), "Flow Rate");
+    EXPECT_FALSE(child<QLineEdit>("Text3_9")->text().isEmpty());
+    EXPECT_TRUE(QFile::exists(dir.filePath("log.csv")));
+
+    auto* grid = child<QTableView>("MSHFlexGrid1");
+    const QAbstractItemModel* shown = grid->model();
+    EXPECT_EQ(shown->index(1, 1).data().toString(), "Date / Time");
+    const QFont heading = shown->index(1, 2).data(Qt::FontRole).value<QFont>();
+    EXPECT_TRUE(heading.bold());
+    EXPECT_TRUE(heading.underline());
+    EXPECT_EQ(shown->headerData(1, Qt::Vertical).toString(), "Record #");
+    EXPECT_FALSE(shown->index(2, 1).data().toString().isEmpty());
+    // Widths in twips from the download, shown at fifteen twips a pixel.
+    EXPECT_EQ(window->gridColumnWidth(1), 120);
+    EXPECT_EQ(window->gridColumnWidth(2), 133);
+    EXPECT_EQ(window->gridColumnWidth(0), 67);
+}
+
+TEST_F(WindowWiring, FailedDownloadGivesItsReasonAsTheStatusToolTip) {
+    world.intercept = [](const QByteArray&) -> std::optional<std::vector<MeterReply>> {
+        return std::vector<MeterReply>{};
+    };
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(status(), "Error in Downloading!!");
+    EXPECT_FALSE(child<QLabel>("Label4")->toolTip().isEmpty());
+    EXPECT_TRUE(child<QPushButton>("Command2")->isEnabled());
+}
+
+TEST_F(WindowWiring, TicksDuringADownloadAreSkipped) {
+    key(0)->click();
+    bool sawDisabled = false;
+    world.pump.setHook([&] {
+        sawDisabled = sawDisabled || !child<QPushButton>("Command2")->isEnabled();
+        window->Timer1_Timer();
+    });
+    child<QPushButton>("Command2")->click();
+    EXPECT_TRUE(sawDisabled);
+    EXPECT_EQ(status(), "Finished. Data in File");
+    for (const QByteArray& frame : world.frames()) {
+        EXPECT_FALSE(isLineRead(frame));
+        EXPECT_FALSE(isFunction(frame, 16));
+    }
+    EXPECT_EQ(keys().text(), "1");
+}
+
+TEST_F(WindowWiring, DownloadClickedDuringATickStartsWhenTheTickHasEnded) {
+    tabs()->setCurrentIndex(3);
+    bool clicked = false;
+    bool disabledWhileWaiting = false;
+    world.pump.setHook([&] {
+        if (!clicked) {
+            clicked = true;
+            child<QPushButton>("Command2")->click();
+            disabledWhileWaiting = !child<QPushButton>("Command2")->isEnabled();
+        }
+    });
+    window->Timer1_Timer();
+    EXPECT_TRUE(disabledWhileWaiting);
+    EXPECT_EQ(status(), "Finished. Data in File");
+    const std::vector<QByteArray> frames = world.frames();
+    ASSERT_GT(frames.size(), 5u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_TRUE(isLineRead(frames[i])) << i;
+    EXPECT_EQ(frames[4], QByteArray::fromHex("0103004c000885db")); // the logger state
+}
+
+TEST_F(WindowWiring, ClosingDuringATickClosesWhenItHasReturned) {
+    tabs()->setCurrentIndex(3);
+    bool visibleAfterClose = false;
+    world.pump.setHook([&] {
+        if (saves.empty() && !visibleAfterClose) {
+            window->close();
+            visibleAfterClose = window->isVisible();
+        }
+    });
+    window->Timer1_Timer();
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_EQ(saves, std::vector<bool>{true});
+    EXPECT_EQ(world.frames().size(), 1u); // the rest of the tick was abandoned
+    window->close();
+    EXPECT_EQ(saves.size(), 1u);
+}
+
+TEST_F(WindowWiring, ExitDuringADownloadSavesOnceAfterItEnds) {
+    world.pump.setHook([&] {
+        if (world.frames().size() == 3)
+            window->findChild<QAction*>("File_mnu")->trigger();
+    });
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(saves, std::vector<bool>{true});
+    EXPECT_EQ(statusAtSave, "Finished. Data in File");
+    window->close();
+    EXPECT_EQ(saves.size(), 1u);
+}
+
+} // namespace
+} // namespace meterlink
