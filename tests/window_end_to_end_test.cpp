@@ -1,0 +1,152 @@
+// The real window with the real serial port, clock and event pump, against meterlink-sim on
+// a pseudo-terminal linked as com1 in a temporary current directory.
+#include "app/dwn_load1.h"
+#include "display/display_panel.h"
+#include "logger/grid_model.h"
+#include "modbus/modbus_link.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
+#include "platform/system_clock.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#ifndef METERLINK_SIM_PATH
+#error "METERLINK_SIM_PATH must name the meterlink-sim program"
+#endif
+
+namespace meterlink {
+namespace {
+
+class QtApplication : public ::testing::Environment {
+public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "window_end_to_end_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const qtApplication =
+    ::testing::AddGlobalTestEnvironment(new QtApplication);
+
+constexpr int kGenerousMs = 30000;
+
+class WindowAgainstSimulator : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        previousDir = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        startSimulator();
+    }
+
+    void TearDown() override {
+        window.reset();
+        if (sim.state() != QProcess::NotRunning) {
+            sim.terminate(); // SIGTERM to its own PID
+            if (!sim.waitForFinished(kGenerousMs))
+                sim.kill();
+        }
+        QDir::setCurrent(previousDir);
+    }
+
+    void startSimulator() {
+        QFile scenario(dir.filePath("plain.scn"));
+        ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
+        scenario.write("display-mode plain\n");
+        scenario.close();
+        sim.setProgram(QStringLiteral(METERLINK_SIM_PATH));
+        sim.setArguments(
+            {"--link", dir.filePath("com1"), "--scenario", scenario.fileName(), "--records", "25"});
+        sim.setWorkingDirectory(dir.path());
+        sim.start();
+        ASSERT_TRUE(sim.waitForStarted(kGenerousMs)) << sim.errorString().toStdString();
+        // The ready line, not a pause: the link exists once it is printed.
+        ASSERT_TRUE(QTest::qWaitFor([this] { return sim.canReadLine(); }, kGenerousMs));
+        const QByteArray ready = sim.readLine();
+        ASSERT_TRUE(ready.startsWith("meterlink-sim ready: ")) << ready.toStdString();
+    }
+
+    void openWindow() {
+        window = std::make_unique<DwnLoad1>(settings, SettingsFile(QStringLiteral(".")), link, pump,
+                                            grid);
+        window->show();
+    }
+
+    template <typename T> T* child(const QString& name) const {
+        T* found = window->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    }
+    QLineEdit* line(int n) const { return child<QLineEdit>(QStringLiteral("Text4_%1").arg(n)); }
+
+    QTemporaryDir dir;
+    QString previousDir;
+    QProcess sim;
+    Settings settings;
+    QtSerialPort port;
+    SystemClock clock;
+    QtEventPump pump;
+    ModbusLink link{port, clock, pump, settings};
+    GridModel grid;
+    std::unique_ptr<DwnLoad1> window;
+};
+
+TEST_F(WindowAgainstSimulator, DisplayTabMirrorsTheMeterAndKeysArriveOnePerTick) {
+    openWindow();
+    child<QTabWidget>("SSTab1")->setCurrentIndex(DisplayPanel::DisplayTab);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return line(0)->text() == QLatin1String("SIMULATED METER     "); }, kGenerousMs));
+    EXPECT_EQ(line(1)->text(), "Records 25          ");
+    EXPECT_EQ(line(3)->text(), "Keys:               ");
+
+    QStringList seen;
+    QObject::connect(line(3), &QLineEdit::textChanged,
+                     [&](const QString& text) { seen << text.trimmed(); });
+    // "1" to "9", then "0": buttons 0, 1, 2, 4, 5, 6, 8, 9, 10, 13.
+    for (int button : {0, 1, 2, 4, 5, 6, 8, 9, 10, 13})
+        child<QPushButton>(QStringLiteral("Command1_%1").arg(button))->click();
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [this] { return line(3)->text() == QLatin1String("Keys: 1234567890    "); }, kGenerousMs))
+        << seen.join(QLatin1Char('|')).toStdString();
+    // One key a tick: every change of the line adds exactly one key.
+    const QString all = QStringLiteral("1234567890");
+    ASSERT_EQ(seen.size(), 10) << seen.join(QLatin1Char('|')).toStdString();
+    for (int i = 0; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i], QStringLiteral("Keys: ") + all.left(i + 1));
+    EXPECT_TRUE(window->displayPanel().keyBuffer().isEmpty());
+
+    window->close();
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("6040dwn.ini"))));
+}
+
+TEST_F(WindowAgainstSimulator, DownloadStoresTheMetersRecords) {
+    openWindow();
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(child<QLabel>("Label4")->text(), "Finished. Data in File");
+    QFile csv(dir.filePath("Logdata.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(csv.readLine().startsWith("Date / Time,"));
+}
+
+} // namespace
+} // namespace meterlink
