@@ -127,6 +127,15 @@ TEST_F(WindowWiring, EnteringTheDisplayTabBlanksTheLinesAndStartsTheTimer) {
     EXPECT_EQ(line(0)->text(), "SIMULATED METER     ");
 }
 
+TEST_F(WindowWiring, LeavingTheTabDuringATickStopsTheTimerAndTheTickFinishes) {
+    tabs()->setCurrentIndex(3);
+    world.pump.setHook([&] { tabs()->setCurrentIndex(0); });
+    window->Timer1_Timer();
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_EQ(world.frames().size(), 4u);
+    EXPECT_EQ(line(3)->text(), "Keys:               ");
+}
+
 TEST_F(WindowWiring, KeypadPressesReachTheMeterOnePerTick) {
     tabs()->setCurrentIndex(3);
     key(14)->click();
