@@ -23,6 +23,9 @@ void QtEventPump::yield() {
     if (dispatcher->processEvents(QEventLoop::AllEvents)) {
         return;
     }
+    if (waitCondition_ && !waitCondition_()) {
+        return;
+    }
     wake_.start();
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();

@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <functional>
+
 namespace meterlink {
 
 // Runs pending events, then sleeps until the next one: serial data (the port's
@@ -15,7 +17,15 @@ public:
 
     void yield() override;
 
+    // With a condition, a yield that finds nothing pending sleeps only while it holds (the
+    // caller is polling for bytes); other yields just run what is pending and return, so
+    // the steps around a transaction cost no timer tick. Without one every such yield sleeps.
+    void setWaitCondition(std::function<bool()> condition) {
+        waitCondition_ = std::move(condition);
+    }
+
 private:
+    std::function<bool()> waitCondition_;
     QTimer wake_;
     int maxWait_;
 };

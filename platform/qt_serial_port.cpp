@@ -33,6 +33,7 @@ bool QtSerialPort::open() {
 }
 
 bool QtSerialPort::write(const QByteArray& frame) {
+    polling_ = false;
     if (port_.write(frame) != frame.size()) {
         error_ = port_.errorString();
         return false;

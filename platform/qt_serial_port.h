@@ -17,16 +17,30 @@ public:
     bool open() override;
     bool isOpen() const override { return port_.isOpen(); }
     QString errorText() const override { return error_; }
-    qint64 bytesWaiting() override { return port_.bytesAvailable(); }
-    void discardInput() override { port_.clear(QSerialPort::Input); }
+    qint64 bytesWaiting() override {
+        polling_ = true;
+        return port_.bytesAvailable();
+    }
+    void discardInput() override {
+        polling_ = false;
+        port_.clear(QSerialPort::Input);
+    }
     void discardOutput() override { port_.clear(QSerialPort::Output); }
     bool write(const QByteArray& frame) override;
-    QByteArray take(qint64 count) override { return port_.read(count); }
+    QByteArray take(qint64 count) override {
+        polling_ = false;
+        return port_.read(count);
+    }
+
+    // True when the latest call looked for bytes and none were taken since: the caller is
+    // waiting for input, and the event pump may sleep until it comes.
+    bool polling() const { return polling_; }
 
 private:
     QSerialPort port_;
     qint32 baud_ = 9600;
     QString error_;
+    bool polling_ = false;
 };
 
 } // namespace meterlink
