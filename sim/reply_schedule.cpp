@@ -16,8 +16,7 @@ QByteArray ReplySchedule::chunk() const {
     const QByteArray& bytes = queue_.front().bytes;
     if (baud_ <= 0)
         return bytes;
-    const int perChunk = qMax(1, static_cast<int>(0.005 / byteSeconds()));
-    return bytes.left(perChunk);
+    return bytes.left(chunkBytes());
 }
 
 void ReplySchedule::sent(int count, double now) {
@@ -26,9 +25,10 @@ void ReplySchedule::sent(int count, double now) {
     Pending& front = queue_.front();
     front.bytes.remove(0, count);
     if (baud_ > 0) {
-        // Count from when the chunk was due, so waking late does not slow the line,
-        // but never from further back than now: a stall must not turn into a burst.
-        const double start = qMax(front.due, now - byteSeconds());
+        // Count from when the chunk was due, so waking late (by up to a chunk's time: the
+        // poll timer counts in whole milliseconds) does not slow the line; from no further
+        // back than that, so a stall does not turn into a burst.
+        const double start = qMax(front.due, now - chunkBytes() * byteSeconds());
         lineFreeAt_ = start + count * byteSeconds();
     } else {
         lineFreeAt_ = now;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <deque>
 
 namespace meterlink {
@@ -26,6 +27,8 @@ private:
         double due;
     };
     double byteSeconds() const { return 10.0 / baud_; }
+    // About 5 ms of line.
+    int chunkBytes() const { return qMax(1, static_cast<int>(0.005 / byteSeconds())); }
 
     int baud_;
     std::deque<Pending> queue_;

@@ -43,6 +43,18 @@ TEST(ReplyScheduleTest, AtABaudChunksFollowTheLineRate) {
     EXPECT_EQ(fast.chunk().size(), 19); // about 5 ms of line
 }
 
+TEST(ReplyScheduleTest, WakingAMillisecondLateEveryChunkKeepsTheLineRate) {
+    ReplySchedule s(38400);
+    s.add(QByteArray(1900, 'a'), 0.0);
+    double now = 0.0;
+    while (!s.empty()) {
+        now = s.nextDue() + 0.001; // a millisecond poll timer always wakes late
+        s.sent(static_cast<int>(s.chunk().size()), now);
+    }
+    // 1900 bytes take 494.8 ms on the wire; only the last wake's lateness shows.
+    EXPECT_NEAR(now, 1900 * 10.0 / 38400, 0.0065);
+}
+
 TEST(SimOptionsTest, ReadsEveryOption) {
     SimOptions o;
     EXPECT_FALSE(o.parse({"--link", "/tmp/com1", "--records", "10", "--baud", "9600", "--slave",
