@@ -121,6 +121,8 @@ int runCli(const QStringList& arguments, Console& console) {
     InterruptiblePort port(serialPort);
     SystemClock clock;
     QtEventPump pump;
+    // Sleep only while the link polls for an answer; the steps between need no tick.
+    pump.setWaitCondition([&serialPort] { return serialPort.polling(); });
     ModbusLink link(port, clock, pump, settings);
     if (options.link.device)
         link.setDeviceOverride(*options.link.device);
