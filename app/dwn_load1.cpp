@@ -421,6 +421,7 @@ void DwnLoad1::closeEvent(QCloseEvent* event) {
         // The waiting call is below us on the stack: close once it has returned.
         closePending_ = true;
         display_->abandonTick();
+        downloadCommand_->abandon();
         event->ignore();
         return;
     }
@@ -433,6 +434,7 @@ void DwnLoad1::File_mnu_Click() {
     if (transactionInProgress()) {
         exitPending_ = true;
         display_->abandonTick();
+        downloadCommand_->abandon();
         return;
     }
     Timer1->stop();

@@ -12,6 +12,10 @@ DownloadCommand::DownloadCommand(ModbusLink& link, const Settings& settings, Gri
                                  DownloadLog& download, DownloadView& view)
     : link_(link), settings_(settings), grid_(grid), download_(download), view_(view) {}
 
+void DownloadCommand::abandon() {
+    download_.abandon();
+}
+
 DownloadOutcome DownloadCommand::run() {
     // A busy link means its transaction waits below us on this very stack: waiting here
     // would never let it finish, so the caller has to come back later instead.

@@ -29,6 +29,8 @@ public:
                     DownloadLog& download, DownloadView& view);
 
     DownloadOutcome run();
+    // Stops a running download after its current transaction; nothing is exported.
+    void abandon();
 
     // Why the latest run did not export; empty after a success.
     const QString& failureReason() const { return failureReason_; }

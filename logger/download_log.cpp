@@ -92,13 +92,19 @@ bool DownloadLog::readBlock(qint32 offset, qint32 length, QByteArray& block) {
     const int addressHi = 128 + (offset % bankBytes) / 256;
     // An odd byte count cannot be asked for in words; the extra byte is half a record at most.
     const int words = (length + 1) / 2;
-    for (int attempt = 1; attempt <= attemptsPerBlock; ++attempt) {
+    for (int attempt = 1; attempt <= attemptsPerBlock && !abandoned_; ++attempt) {
         if (link_.ReadLogBlock(settings_.SlaveId, bank, addressHi, 0, words) == -1) {
             block = link_.state().ResponseData;
             return true;
         }
     }
     return false;
+}
+
+bool DownloadLog::stopped() {
+    if (abandoned_)
+        failureReason_ = QStringLiteral("The download was stopped before it ended");
+    return abandoned_;
 }
 
 qint16 DownloadLog::finish(qint16 result) {
@@ -108,6 +114,7 @@ qint16 DownloadLog::finish(qint16 result) {
 
 qint16 DownloadLog::run() {
     failureReason_.clear();
+    abandoned_ = false;
     panel_.setProgress(0.0f);
 
     qint16 result = Failed;
@@ -139,6 +146,8 @@ qint16 DownloadLog::run() {
     lastGridRow_ = 1;
 
     for (int k = 1; k <= channelCount; ++k) {
+        if (stopped())
+            return finish(Failed);
         readChannel(k);
         pump_.yield();
     }
@@ -166,6 +175,8 @@ qint16 DownloadLog::run() {
                 failureReason_ = QStringLiteral("The logger state was not read");
             return finish(Failed);
         }
+        if (stopped())
+            return finish(Failed);
         panel_.setProgress(float(double(offset) / double(total) * 100.0));
         if (!read) {
             failureReason_ = QStringLiteral("Log block at byte %1 failed %2 times: %3")

@@ -42,6 +42,10 @@ public:
     // Why the latest run gave 2; empty otherwise.
     const QString& failureReason() const { return failureReason_; }
 
+    // Ends a running download with 2 once the transaction in progress has ended (the window
+    // is closing). The next run starts afresh.
+    void abandon() { abandoned_ = true; }
+
     // Keeps only the characters below 254 (the meter pads names with 254 and 255).
     static QByteArray StripHighChars(const QByteArray& text);
 
@@ -52,6 +56,7 @@ private:
     void writeHeader(int column, const QString& text);
     bool readBlock(qint32 offset, qint32 length, QByteArray& block);
     qint16 finish(qint16 result);
+    bool stopped();
 
     ModbusLink& link_;
     EventPump& pump_;
@@ -62,6 +67,7 @@ private:
     ChannelFlags channelInUse_{};
     qint32 lastGridRow_ = 1;
     QString failureReason_;
+    bool abandoned_ = false;
 };
 
 } // namespace meterlink

@@ -275,16 +275,41 @@ TEST_F(WindowWiring, ClosingDuringATickClosesWhenItHasReturned) {
     EXPECT_EQ(saves.size(), 1u);
 }
 
-TEST_F(WindowWiring, ExitDuringADownloadSavesOnceAfterItEnds) {
+TEST_F(WindowWiring, ExitDuringADownloadStopsItAfterTheTransactionAndSavesOnce) {
+    QFile earlier(dir.filePath("log.csv"));
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+    earlier.write("earlier download\r\n");
+    earlier.close();
     world.pump.setHook([&] {
         if (world.frames().size() == 3)
             window->findChild<QAction*>("File_mnu")->trigger();
     });
     child<QPushButton>("Command2")->click();
     EXPECT_EQ(saves, std::vector<bool>{true});
-    EXPECT_EQ(statusAtSave, "Finished. Data in File");
+    EXPECT_EQ(statusAtSave, "Error in Downloading!!");
+    EXPECT_EQ(world.frames().size(), 3u); // the transaction in progress ended, no further one
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), "earlier download\r\n");
     window->close();
     EXPECT_EQ(saves.size(), 1u);
+}
+
+TEST_F(WindowWiring, ClosingDuringADownloadFromASilentMeterWaitsOnlyForOneTransaction) {
+    world.intercept = [](const QByteArray&) {
+        return std::optional<std::vector<MeterReply>>(std::vector<MeterReply>{});
+    };
+    double closedAt = -1;
+    world.pump.setHook([&] {
+        if (closedAt < 0 && world.frames().size() == 1) {
+            closedAt = world.clock.secondsSinceMidnight();
+            window->close();
+        }
+    });
+    child<QPushButton>("Command2")->click();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(saves, std::vector<bool>{true});
+    // One function-3 wait (three sends, about three seconds), not the whole download.
+    EXPECT_LT(world.clock.secondsSinceMidnight() - closedAt, 4.5);
 }
 
 } // namespace
