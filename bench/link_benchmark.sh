@@ -113,8 +113,8 @@ lm_cpu=$(cut -d' ' -f2 "$work/libmodbus.txt" | median)
 
 verdict=$(awk -v mr="$ml_rate" -v mc="$ml_cpu" -v lr="$lm_rate" -v lc="$lm_cpu" 'BEGIN {
     ok = (mr >= lr && mc <= lc);
-    printf "%s (speed %.2fx, CPU %.2fx of libmodbus)", ok ? "meets target" : "falls short", \
-        lr > 0 ? mr / lr : 0, lc > 0 ? mc / lc : 0 }')
+    printf "%s (speed %.2fx, CPU %.2fx of libmodbus)", ok ? "meets target" : "falls short",
+        (lr > 0 ? mr / lr : 0), (lc > 0 ? mc / lc : 0) }')
 printf 'link benchmark, %s x read 24 10, median of %s: meterlink %.0f transactions/s, %.4f CPU s/1000; libmodbus %.0f transactions/s, %.4f CPU s/1000; %s\n' \
     "$repeat" "$rounds" "$ml_rate" "$ml_cpu" "$lm_rate" "$lm_cpu" "$verdict"
 case $verdict in meets*) exit 0 ;; *) exit 1 ;; esac
