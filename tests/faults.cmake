@@ -6,3 +6,14 @@ if(TARGET meterlink-cli AND TARGET meterlink-sim)
               --cli $<TARGET_FILE:meterlink-cli> --sim $<TARGET_FILE:meterlink-sim>)
   set_tests_properties(faults PROPERTIES TIMEOUT 600 LABELS faults)
 endif()
+
+# The window closed or left by "E&xit" at any moment of a download or a display tick.
+if(TARGET meterlink_app)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+  meterlink_test(window_close_test
+      ${CMAKE_CURRENT_LIST_DIR}/faults/window_close_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/window_test_world.h
+  )
+  target_link_libraries(window_close_test PRIVATE
+      meterlink_app meterlink_sim meterlink_memory_line Qt6::Test)
+endif()
