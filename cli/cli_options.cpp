@@ -294,7 +294,7 @@ QString helpText(CliCommand command) {
                               "changes; shows a progress bar on\n"
                               "stderr when stderr is a terminal.\n\n"
                               "  --out FILE     the CSV file (default: the "
-                              "settings file's, else Logdata.csv)\n") +
+                              "settings file's, else Logdata.csv)\n\n") +
                linkOptions +
                QStringLiteral(
                    "\nExit status: 0 exported; 1 the log is empty (no file written); 2 the\n"
