@@ -59,7 +59,8 @@ non_empty() { [ -s "$1" ]; }
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 wait_until 10 non_empty "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(head -n 1 "$work/display")
+DISPLAY=:$(head -n 1 "$work/display")
+export DISPLAY
 
 "$bin/meterlink-sim" --link "$work/com1" --records 2000 --seed 7 >"$work/sim.log" 2>&1 &
 pids+=($!)
