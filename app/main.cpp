@@ -2,7 +2,7 @@
 #include "logger/grid_model.h"
 #include "modbus/modbus_link.h"
 #include "platform/qt_event_pump.h"
-#include "platform/qt_serial_port.h"
+#include "platform/make_serial_port.h"
 #include "platform/system_clock.h"
 #include "settings/settings.h"
 #include "settings/settings_file.h"
@@ -13,10 +13,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // One of each, alive for the whole run; the window borrows them.
     meterlink::Settings settings;
-    meterlink::QtSerialPort port;
+    const std::unique_ptr<meterlink::SerialPort> port = meterlink::makeSerialPort();
     meterlink::SystemClock clock;
     meterlink::QtEventPump pump;
-    meterlink::ModbusLink link(port, clock, pump, settings);
+    meterlink::ModbusLink link(*port, clock, pump, settings);
     meterlink::GridModel grid;
     meterlink::DwnLoad1 window(settings, meterlink::SettingsFile(QStringLiteral(".")), link, pump,
                                grid);

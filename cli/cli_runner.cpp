@@ -10,7 +10,7 @@
 #include "cli/stop_signals.h"
 #include "modbus/modbus_link.h"
 #include "platform/qt_event_pump.h"
-#include "platform/qt_serial_port.h"
+#include "platform/make_serial_port.h"
 #include "platform/system_clock.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
@@ -117,12 +117,12 @@ int runCli(const QStringList& arguments, Console& console) {
     }
 
     const Settings settings = startingSettings(options, console);
-    QtSerialPort serialPort;
-    InterruptiblePort port(serialPort);
+    const std::unique_ptr<SerialPort> serialPort = makeSerialPort();
+    InterruptiblePort port(*serialPort);
     SystemClock clock;
     QtEventPump pump;
     // Sleep only while the link polls for an answer; the steps between need no tick.
-    pump.setWaitCondition([&serialPort] { return serialPort.polling(); });
+    pump.setWaitCondition([&serialPort] { return isPolling(*serialPort); });
     ModbusLink link(port, clock, pump, settings);
     if (options.link.device)
         link.setDeviceOverride(*options.link.device);

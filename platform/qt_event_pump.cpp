@@ -17,15 +17,13 @@ void QtEventPump::yield() {
         QThread::msleep(static_cast<unsigned long>(maxWait_));
         return;
     }
-    // Sleep only when nothing was pending: the events just handled may have brought the
-    // bytes the link waits for, and waiting on top of them would cost a tick per answer.
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    if (dispatcher->processEvents(QEventLoop::AllEvents)) {
-        return;
-    }
     if (waitCondition_ && !waitCondition_()) {
+        dispatcher->processEvents(QEventLoop::AllEvents);
         return;
     }
+    // One pass: the dispatcher sleeps only when nothing is pending, so events that bring
+    // the awaited bytes cost no tick, and a separate look first would cost a system call.
     wake_.start();
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();

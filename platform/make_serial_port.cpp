@@ -1,0 +1,28 @@
+#include "platform/make_serial_port.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+#include "platform/posix_serial_port.h"
+#else
+#include "platform/qt_serial_port.h"
+#endif
+
+namespace meterlink {
+
+#ifdef Q_OS_UNIX
+using SystemSerialPort = PosixSerialPort;
+#else
+using SystemSerialPort = QtSerialPort;
+#endif
+
+std::unique_ptr<SerialPort> makeSerialPort() {
+    return std::make_unique<SystemSerialPort>();
+}
+
+bool isPolling(const SerialPort& port) {
+    const auto* system = dynamic_cast<const SystemSerialPort*>(&port);
+    return system && system->polling();
+}
+
+} // namespace meterlink
