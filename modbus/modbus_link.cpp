@@ -246,6 +246,13 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         if (waiting >= expected) {
             return true;
         }
+        if (!port_.isOpen()) {
+            // The device went away: nothing more can come, and the next transaction reopens.
+            if (writeError_.isEmpty()) {
+                writeError_ = port_.errorText();
+            }
+            break;
+        }
         const double t = now();
         if (t < lastSend) {
             lastSend = wholeSecond(t);

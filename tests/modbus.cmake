@@ -11,3 +11,12 @@ meterlink_test(serial_port_adapter_test
 )
 target_link_libraries(serial_port_adapter_test PRIVATE meterlink_platform meterlink_modbus
     Qt6::Core Qt6::SerialPort)
+
+if(UNIX)
+    meterlink_test(posix_serial_port_test
+        ${CMAKE_CURRENT_LIST_DIR}/pty_pair.h
+        ${CMAKE_CURRENT_LIST_DIR}/posix_serial_port_test.cpp
+    )
+    target_link_libraries(posix_serial_port_test PRIVATE meterlink_platform meterlink_modbus
+        Qt6::Core Qt6::SerialPort)
+endif()

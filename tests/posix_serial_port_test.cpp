@@ -1,0 +1,208 @@
+#include "modbus/crc16.h"
+#include "modbus/modbus_link.h"
+#include "platform/posix_serial_port.h"
+#include "platform/qt_event_pump.h"
+#include "platform/system_clock.h"
+#include "tests/pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSerialPort>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace meterlink;
+
+namespace {
+
+const QByteArray kRequest = QByteArray::fromHex("010300180002440c");
+
+// The other end of the line: answers each complete 8-byte request with a fixed frame.
+class TestSlave {
+public:
+    bool open(const QString& device) {
+        port_.setPortName(device);
+        if (!port_.open(QIODevice::ReadWrite)) {
+            return false;
+        }
+        QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+            pending_ += port_.readAll();
+            while (pending_.size() >= 8) {
+                requests_.append(pending_.left(8));
+                pending_.remove(0, 8);
+                port_.write(answer_);
+                port_.flush();
+            }
+        });
+        return true;
+    }
+    void setAnswer(const QByteArray& answer) { answer_ = answer; }
+    const QList<QByteArray>& requests() const { return requests_; }
+
+private:
+    QSerialPort port_;
+    QByteArray pending_;
+    QByteArray answer_ = withCrc(QByteArray::fromHex("010304414243ff"));
+    QList<QByteArray> requests_;
+};
+
+class PosixPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pump_.setWaitCondition([this] { return port_.polling(); });
+    }
+
+    int argc_ = 1;
+    char name_[16] = "posix_port";
+    char* argv_[2] = {name_, nullptr};
+    QCoreApplication app_{argc_, argv_};
+    SystemClock clock_;
+    QtEventPump pump_;
+    PosixSerialPort port_;
+    Settings settings_{1, QStringLiteral("19200"), 1, QString()};
+    ModbusLink link_{port_, clock_, pump_, settings_};
+};
+
+TEST_F(PosixPort, ExchangesFramesBothWaysWithASlaveOnAPty) {
+    if (!PtyPair::available()) {
+        GTEST_SKIP() << "socat is not installed";
+    }
+    PtyPair pty;
+    ASSERT_TRUE(pty.start());
+    TestSlave slave;
+    ASSERT_TRUE(slave.open(pty.second()));
+
+    link_.setDeviceOverride(pty.first());
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
+            << describe(link_.lastFailure()).toStdString();
+        EXPECT_EQ(link_.state().ResponseData, QByteArray::fromHex("414243ff"));
+    }
+    EXPECT_EQ(slave.requests(), QList<QByteArray>(3, kRequest));
+    EXPECT_EQ(link_.lastFailure().sends, 1);
+}
+
+TEST_F(PosixPort, AnswerLongerThanOneReadArrivesWhole) {
+    if (!PtyPair::available()) {
+        GTEST_SKIP() << "socat is not installed";
+    }
+    PtyPair pty;
+    ASSERT_TRUE(pty.start());
+    TestSlave slave;
+    ASSERT_TRUE(slave.open(pty.second()));
+    QByteArray data;
+    for (int i = 0; i < 250; ++i) {
+        data.append(char(i));
+    }
+    slave.setAnswer(withCrc(QByteArray::fromHex("0103fa") + data));
+
+    link_.setDeviceOverride(pty.first());
+    ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 125), -1)
+        << describe(link_.lastFailure()).toStdString();
+    EXPECT_EQ(link_.state().ResponseData, data);
+}
+
+TEST_F(PosixPort, RelativePathIsOpenedFromTheCurrentDirectory) {
+    if (!PtyPair::available()) {
+        GTEST_SKIP() << "socat is not installed";
+    }
+    PtyPair pty;
+    ASSERT_TRUE(pty.start());
+    TestSlave slave;
+    ASSERT_TRUE(slave.open(pty.second()));
+
+    const QString relative = QDir::current().relativeFilePath(pty.first());
+    ASSERT_TRUE(QDir::isRelativePath(relative));
+    link_.setDeviceOverride(relative);
+    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
+        << describe(link_.lastFailure()).toStdString();
+}
+
+TEST_F(PosixPort, UnopenableDevicesGiveTheSystemsReason) {
+    port_.configure(QStringLiteral("/nonexistent/ttyMissing"), 9600);
+    EXPECT_FALSE(port_.open());
+    EXPECT_EQ(port_.errorText(),
+              QStringLiteral("/nonexistent/ttyMissing: No such file or directory"));
+
+    // A file that is no terminal is refused too.
+    QTemporaryDir dir;
+    const QString plain = dir.filePath(QStringLiteral("plain"));
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    port_.configure(plain, 9600);
+    EXPECT_FALSE(port_.open());
+    EXPECT_FALSE(port_.isOpen());
+    EXPECT_TRUE(port_.errorText().startsWith(plain + QStringLiteral(": ")))
+        << port_.errorText().toStdString();
+
+    link_.setDeviceOverride(QStringLiteral("/nonexistent/ttyMissing"));
+    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_EQ(link_.lastFailure().fault, LinkFault::PortNotOpened);
+    EXPECT_EQ(link_.lastFailure().osReason,
+              QStringLiteral("/nonexistent/ttyMissing: No such file or directory"));
+}
+
+TEST_F(PosixPort, NonStandardBaudRateIsRefused) {
+    if (!PtyPair::available()) {
+        GTEST_SKIP() << "socat is not installed";
+    }
+    PtyPair pty;
+    ASSERT_TRUE(pty.start());
+    port_.configure(pty.first(), 12345);
+    EXPECT_FALSE(port_.open());
+    EXPECT_EQ(port_.errorText(), QStringLiteral("unsupported baud rate 12345"));
+    port_.configure(pty.first(), 230400);
+    EXPECT_TRUE(port_.open()) << port_.errorText().toStdString();
+}
+
+TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBack) {
+    if (!PtyPair::available()) {
+        GTEST_SKIP() << "socat is not installed";
+    }
+    // The link names a symbolic link of ours, as a udev rule would name an adapter.
+    QTemporaryDir dir;
+    const QString device = dir.filePath(QStringLiteral("ttyMeter"));
+    link_.setDeviceOverride(device);
+
+    auto first = std::make_unique<PtyPair>();
+    ASSERT_TRUE(first->start());
+    auto firstSlave = std::make_unique<TestSlave>();
+    ASSERT_TRUE(firstSlave->open(first->second()));
+    ASSERT_TRUE(QFile::link(first->first(), device));
+    ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
+        << describe(link_.lastFailure()).toStdString();
+
+    // Pulled out: the far end of the line closes.
+    firstSlave.reset();
+    first.reset();
+    ASSERT_TRUE(QFile::remove(device));
+    const double before = clock_.secondsSinceMidnight();
+    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), 0);
+    // Before the first resend, let alone the three seconds of a silent slave.
+    EXPECT_LT(clock_.secondsSinceMidnight() - before, 1.0);
+    EXPECT_TRUE(link_.lastFailure().osReason.startsWith(QStringLiteral("device disappeared: ")))
+        << describe(link_.lastFailure()).toStdString();
+    EXPECT_FALSE(port_.isOpen());
+
+    // Still gone: the next transaction says so from the open.
+    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), 0);
+    EXPECT_EQ(link_.lastFailure().fault, LinkFault::PortNotOpened);
+    EXPECT_EQ(link_.lastFailure().osReason, device + QStringLiteral(": No such file or directory"));
+
+    // Plugged in again.
+    PtyPair second;
+    ASSERT_TRUE(second.start());
+    TestSlave secondSlave;
+    ASSERT_TRUE(secondSlave.open(second.second()));
+    ASSERT_TRUE(QFile::link(second.first(), device));
+    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
+        << describe(link_.lastFailure()).toStdString();
+    EXPECT_EQ(secondSlave.requests(), QList<QByteArray>{kRequest});
+}
+
+} // namespace
