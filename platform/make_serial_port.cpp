@@ -25,4 +25,14 @@ bool isPolling(const SerialPort& port) {
     return system && system->polling();
 }
 
+bool hasArrivedInput(const SerialPort& port) {
+#ifdef Q_OS_UNIX
+    const auto* system = dynamic_cast<const PosixSerialPort*>(&port);
+    return system && system->inputArrived();
+#else
+    Q_UNUSED(port);
+    return false;
+#endif
+}
+
 } // namespace meterlink

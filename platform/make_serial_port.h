@@ -14,4 +14,7 @@ std::unique_ptr<SerialPort> makeSerialPort();
 // comes (see QtEventPump::setWaitCondition). Ports of other kinds never wait.
 bool isPolling(const SerialPort& port);
 
+// True when input came since the port's latest look (see QtEventPump::setSkipCondition).
+bool hasArrivedInput(const SerialPort& port);
+
 } // namespace meterlink

@@ -130,8 +130,10 @@ bool PosixSerialPort::open() {
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     notifier_->setEnabled(false);
     // The notifier only wakes the sleeping pump; bytesWaiting() does the reading.
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
-                     [this] { armNotifier(false); });
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(), [this] {
+        armNotifier(false);
+        arrived_ = true;
+    });
     return true;
 }
 
@@ -142,6 +144,7 @@ void PosixSerialPort::close() {
         fd_ = -1;
     }
     lastLook_ = Look::None;
+    arrived_ = false;
 }
 
 void PosixSerialPort::lose(int error) {
@@ -208,6 +211,7 @@ qint64 PosixSerialPort::bytesWaiting() {
     // The kernel is asked when the buffer is empty or when the caller looks again without
     // taking (it waits for more). A look right after a read that brought bytes, or between
     // takes, is answered from the buffer: that saves a read per byte the link takes.
+    arrived_ = false;
     const qsizetype had = received_.size() - readFrom_;
     if (had == 0 || lastLook_ == Look::Answered) {
         drain();
@@ -236,6 +240,7 @@ QByteArray PosixSerialPort::take(qint64 count) {
 
 void PosixSerialPort::discardInput() {
     lastLook_ = Look::None;
+    arrived_ = false;
     // Whatever it waited for is no longer wanted.
     armNotifier(false);
     received_.clear();

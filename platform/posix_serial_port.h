@@ -38,6 +38,8 @@ public:
     // True while the port waits for input (a request went out, or a look found nothing new)
     // and its notifier will wake a sleeping event pump when some comes.
     bool polling() const;
+    // True when input has come since the latest look: the next look will find it.
+    bool inputArrived() const { return arrived_; }
 
 private:
     // Reads everything the kernel has into received_; false when the device is gone.
@@ -56,6 +58,7 @@ private:
     // What the latest call was, if it was a look: decides whether the next look reads.
     enum class Look { None, BroughtBytes, Answered };
     Look lastLook_ = Look::None;
+    bool arrived_ = false;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

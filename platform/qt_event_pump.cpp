@@ -17,6 +17,9 @@ void QtEventPump::yield() {
         QThread::msleep(static_cast<unsigned long>(maxWait_));
         return;
     }
+    if (skipCondition_ && skipCondition_()) {
+        return;
+    }
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     if (waitCondition_ && !waitCondition_()) {
         dispatcher->processEvents(QEventLoop::AllEvents);

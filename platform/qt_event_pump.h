@@ -24,8 +24,15 @@ public:
         waitCondition_ = std::move(condition);
     }
 
+    // When it holds a yield returns at once: what the caller waits for is already here and
+    // taking it comes first; the events run at the caller's next yield.
+    void setSkipCondition(std::function<bool()> condition) {
+        skipCondition_ = std::move(condition);
+    }
+
 private:
     std::function<bool()> waitCondition_;
+    std::function<bool()> skipCondition_;
     QTimer wake_;
     int maxWait_;
 };
