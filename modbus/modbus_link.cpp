@@ -296,6 +296,22 @@ bool ModbusLink::takeAnswerByte(int& value) {
     return true;
 }
 
+bool ModbusLink::takeHeaderBytes(int count) {
+    int b = 0;
+    for (int i = 1; i <= count; ++i) {
+        if (!takeAnswerByte(b)) {
+            return false;
+        }
+        state_.HeaderBytes[i] = b;
+        if (i == 1) {
+            // The answer's CRC starts with its first byte.
+            state_.CrcRegister = 0xFFFF;
+        }
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    return true;
+}
+
 qint16 ModbusLink::compareResponseCrc() {
     state_.ResponseCrcHi = (state_.CrcRegister & 0xFF00) / 256;
     state_.ResponseCrcLo = state_.CrcRegister & 0xFF;
@@ -368,17 +384,10 @@ qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo,
     if (!awaitResponse(2 * state_.QuantityLo + 5, 1.0, 3.0)) {
         return 0;
     }
-    int b = 0;
-    for (int i = 1; i <= 3; ++i) {
-        if (!takeAnswerByte(b)) {
-            return 0;
-        }
-        state_.HeaderBytes[i] = b;
-        if (i == 1) {
-            state_.CrcRegister = 0xFFFF;
-        }
-        state_.CrcRegister = CrcUpdate(b);
+    if (!takeHeaderBytes(3)) {
+        return 0;
     }
+    int b = 0;
     state_.ResponseData.clear();
     const int dataCount = state_.HeaderBytes[3];
     for (int i = 0; i < dataCount; ++i) {
@@ -433,16 +442,8 @@ qint16 ModbusLink::WriteMultipleRegisters(int slave, int startAddress, int count
     if (!awaitResponse(8, 1.0, 3.0)) {
         return 0;
     }
-    int b = 0;
-    for (int i = 1; i <= 6; ++i) {
-        if (!takeAnswerByte(b)) {
-            return 0;
-        }
-        state_.HeaderBytes[i] = b;
-        if (i == 1) {
-            state_.CrcRegister = 0xFFFF;
-        }
-        state_.CrcRegister = CrcUpdate(b);
+    if (!takeHeaderBytes(6)) {
+        return 0;
     }
     return compareResponseCrc();
 }
@@ -476,16 +477,8 @@ qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressL
     if (!awaitResponse(state_.QuantityHi * 256 + state_.QuantityLo, 4.0, 3.0)) {
         return 0;
     }
-    int b = 0;
-    for (int i = 1; i <= 6; ++i) {
-        if (!takeAnswerByte(b)) {
-            return 0;
-        }
-        state_.HeaderBytes[i] = b;
-        if (i == 1) {
-            state_.CrcRegister = 0xFFFF;
-        }
-        state_.CrcRegister = CrcUpdate(b);
+    if (!takeHeaderBytes(6)) {
+        return 0;
     }
     int countLo = 0;
     if (!takeAnswerByte(countLo)) {
@@ -494,6 +487,7 @@ qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressL
     state_.CrcRegister = CrcUpdate(countLo);
     state_.ResponseData.clear();
     const int dataCount = state_.HeaderBytes[6] * 256 + countLo;
+    int b = 0;
     for (int i = 0; i < dataCount; ++i) {
         if (!takeAnswerByte(b)) {
             return 0;

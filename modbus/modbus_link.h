@@ -46,6 +46,8 @@ private:
     bool awaitResponse(int expected, double resendAfter, double limit);
     qint16 takeBytes(int count);
     bool takeAnswerByte(int& value);
+    // Answer bytes 1 to count into HeaderBytes, through the CRC.
+    bool takeHeaderBytes(int count);
     qint16 compareResponseCrc();
     qint16 fail(LinkFault fault, int exceptionCode = -1);
     qint16 succeed();

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "qt_application_environment.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,22 +24,8 @@
 namespace meterlink {
 namespace {
 
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "main_window_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
 [[maybe_unused]] ::testing::Environment* const qtApplication =
-    ::testing::AddGlobalTestEnvironment(new QtApplication);
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 const QByteArray kDefaultBytes = "[Commport]=1\r\n[CommBaud]=38400\r\n[CommFlow]=Hardware\r\n"
                                  "[CommSlaveID]=001\r\n[DownloadSaveFile]=Logdata.csv\r\n";

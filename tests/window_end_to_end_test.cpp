@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "qt_application_environment.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -30,22 +32,8 @@
 namespace meterlink {
 namespace {
 
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "window_end_to_end_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
 [[maybe_unused]] ::testing::Environment* const qtApplication =
-    ::testing::AddGlobalTestEnvironment(new QtApplication);
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 constexpr int kGenerousMs = 30000;
 
