@@ -135,11 +135,13 @@ TEST_P(WindowEndsAtAnyMoment, SavesOnceAndWaitsOnlyForTheTransactionInProgress) 
         ASSERT_TRUE(o.endedAsked);
         EXPECT_EQ(o.saves, 1);
         EXPECT_LE(o.waitedAfterAsking, kOneTransaction);
-        if (c.ending == Ending::Close)
+        if (c.ending == Ending::Close) {
             EXPECT_FALSE(o.visible);
+        }
         // A download stopped part-way leaves the earlier file; only a whole one replaces it.
-        if (o.csv != kEarlierCsv)
+        if (o.csv != kEarlierCsv) {
             EXPECT_EQ(o.csv, whole.csv);
+        }
     }
 }
 
