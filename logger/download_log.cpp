@@ -71,8 +71,12 @@ void DownloadLog::writeHeader(int column, const QString& text) {
     grid_.setTextMatrix(1, column, text);
 }
 
-void DownloadLog::readChannel(int k) {
-    if (link_.ReadLogBlock(settings_.SlaveId, channelBank, 128 + k, 0, channelConfigLength) != -1)
+void DownloadLog::readChannel(int k, int attempts) {
+    bool read = false;
+    for (int attempt = 1; attempt <= attempts && !read && !abandoned_; ++attempt)
+        read = link_.ReadLogBlock(settings_.SlaveId, channelBank, 128 + k, 0,
+                                  channelConfigLength) == -1;
+    if (!read)
         return; // the flag keeps its value from the previous download
     const QByteArray name =
         StripHighChars(link_.state().ResponseData.mid(channelNameOffset, channelNameLength));
@@ -145,10 +149,13 @@ qint16 DownloadLog::run() {
     writeHeader(1, QStringLiteral("Date / Time"));
     lastGridRow_ = 1;
 
+    // A channel whose name is missed is left out of the file, so with a meter that has
+    // answered, a name gets the attempts a log block gets; without one, one try each.
+    const int channelAttempts = total > 0 ? attemptsPerBlock : 1;
     for (int k = 1; k <= channelCount; ++k) {
         if (stopped())
             return finish(Failed);
-        readChannel(k);
+        readChannel(k, channelAttempts);
         pump_.yield();
     }
 

@@ -52,7 +52,7 @@ public:
 private:
     // The log length T in bytes from the state block, or -1 when the block cannot give one.
     qint32 logLength(const QByteArray& stateBlock);
-    void readChannel(int k);
+    void readChannel(int k, int attempts);
     void writeHeader(int column, const QString& text);
     bool readBlock(qint32 offset, qint32 length, QByteArray& block);
     qint16 finish(qint16 result);

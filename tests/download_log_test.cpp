@@ -189,6 +189,21 @@ TEST(DownloadLog, FailedChannelReadKeepsTheEarlierFlagAndLeavesTheNameEmpty) {
     EXPECT_EQ(world.grid.TextMatrix(1, 4), "Pressure");
 }
 
+TEST(DownloadLog, ChannelNameMissedOnceIsReadAgainAndItsColumnKept) {
+    LoggerWorld world(generatedLog(4));
+    int attempts = 0;
+    world.intercept = [&](const QByteArray& frame) -> std::optional<std::vector<MeterReply>> {
+        if (frame.size() == 9 && quint8(frame[2]) == 24 && quint8(frame[3]) == 0x82 &&
+            ++attempts == 1)
+            return std::vector<MeterReply>{};
+        return std::nullopt;
+    };
+    EXPECT_EQ(world.download.run(), DownloadLog::Completed);
+    EXPECT_EQ(attempts, 2);
+    EXPECT_EQ(world.download.ChannelInUse(2), -1);
+    EXPECT_EQ(world.grid.TextMatrix(1, 3), "Totaliser");
+}
+
 TEST(DownloadLog, BlockFailingThreeTimesEndsWithTwoAndKeepsEarlierRows) {
     LoggerWorld world(generatedLog(400)); // 3200 bytes: blocks at 0, 1024, 2048, 3072
     int attempts = 0;

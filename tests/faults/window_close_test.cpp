@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "tests/qt_application_environment.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -21,22 +23,8 @@
 namespace meterlink {
 namespace {
 
-class QtApplication : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "window_close_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QApplication> app_;
-};
-
 [[maybe_unused]] ::testing::Environment* const qtApplication =
-    ::testing::AddGlobalTestEnvironment(new QtApplication);
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
 const QByteArray kEarlierCsv = "earlier download\r\n";
 // The longest a transaction of the link waits: a function-96 read, whole-second references.
