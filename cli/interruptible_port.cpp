@@ -47,4 +47,8 @@ QByteArray InterruptiblePort::take(qint64 count) {
     return cut_ ? QByteArray() : port_.take(count);
 }
 
+qint64 InterruptiblePort::takeInto(char* into, qint64 count) {
+    return cut_ ? 0 : port_.takeInto(into, count);
+}
+
 } // namespace meterlink

@@ -23,6 +23,7 @@ public:
     void discardOutput() override;
     bool write(const QByteArray& frame) override;
     QByteArray take(qint64 count) override;
+    qint64 takeInto(char* into, qint64 count) override;
 
 private:
     SerialPort& port_;

@@ -6,6 +6,7 @@
 #include "settings/serial_port_name.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <initializer_list>
 
@@ -44,6 +45,33 @@ int exceptionCodeOf(const QByteArray& bytes, int slave, int functionCode) {
     return quint8(bytes[2]);
 }
 
+// Eight shifts of the CRC register depend only on its low byte: what they fold into the
+// register, and the last bit they shift out, worked out once for every low byte.
+struct CrcStep {
+    qint32 fold = 0;
+    qint16 lastBit = 0;
+};
+
+constexpr std::array<CrcStep, 256> makeCrcSteps() {
+    std::array<CrcStep, 256> steps{};
+    for (int low = 0; low < 256; ++low) {
+        qint32 reg = low;
+        qint16 bit = 0;
+        for (int i = 0; i < 8; ++i) {
+            bit = qint16(reg & 1);
+            reg >>= 1;
+            if (bit) {
+                reg ^= 0xA001;
+            }
+        }
+        steps[size_t(low)].fold = reg;
+        steps[size_t(low)].lastBit = bit;
+    }
+    return steps;
+}
+
+constexpr std::array<CrcStep, 256> crcSteps = makeCrcSteps();
+
 class BusyGuard {
 public:
     explicit BusyGuard(bool& busy) : busy_(busy) { busy_ = true; }
@@ -81,16 +109,11 @@ void ModbusLink::report(const QString& what) {
 
 qint32 ModbusLink::CrcUpdate(qint32 value) {
     // Only byte values belong here; masking keeps the register within 16 bits whatever comes.
-    qint32 reg = (state_.CrcRegister ^ (value & 0xFF)) & 0xFFFF;
-    for (int i = 0; i < 8; ++i) {
-        state_.CrcBit = qint16(reg & 1);
-        reg >>= 1;
-        if (state_.CrcBit) {
-            reg ^= 0xA001;
-        }
-    }
-    state_.CrcRegister = reg;
-    return reg;
+    const qint32 reg = (state_.CrcRegister ^ (value & 0xFF)) & 0xFFFF;
+    const CrcStep& step = crcSteps[size_t(reg & 0xFF)];
+    state_.CrcBit = step.lastBit;
+    state_.CrcRegister = (reg >> 8) ^ step.fold;
+    return state_.CrcRegister;
 }
 
 bool ModbusLink::openPort() {
@@ -146,15 +169,31 @@ qint16 ModbusLink::ReadResponseBytes(int count) {
 }
 
 qint16 ModbusLink::takeBytes(int count) {
-    double start = wholeSecond(now());
+    // The start second matters only once the bytes are not there yet; the clock is not read
+    // for every byte of an answer that has arrived.
+    double start = -1.0;
     for (;;) {
         if (port_.bytesWaiting() >= count) {
+            if (count == 1) {
+                char byte = 0;
+                if (port_.takeInto(&byte, 1) != 1) {
+                    return 0;
+                }
+                if (state_.RxBytes.size() != 1) {
+                    state_.RxBytes.resize(1);
+                }
+                state_.RxBytes.data()[0] = byte;
+                return -1;
+            }
             QByteArray bytes = port_.take(count);
             if (bytes.size() != count) {
                 return 0;
             }
             state_.RxBytes = bytes;
             return -1;
+        }
+        if (start < 0) {
+            start = wholeSecond(now());
         }
         pump_.yield();
         const double t = now();
@@ -270,29 +309,35 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         lastSend = wholeSecond(now());
     }
     // Whatever did come may say why: an exception answer is the usual case.
-    answer_ = port_.take(std::max<qint64>(0, port_.bytesWaiting()));
-    if (!answer_.isEmpty()) {
-        qCDebug(lcLink) << "received" << answer_.toHex(' ');
+    const QByteArray rest = port_.take(std::max<qint64>(0, port_.bytesWaiting()));
+    answer_.assign(rest.constData(), size_t(rest.size()));
+    if (!answer_.empty()) {
+        qCDebug(lcLink) << "received" << answerBytes().toHex(' ');
         if (observer_) {
-            observer_->frameReceived(now(), answer_);
+            observer_->frameReceived(now(), answerBytes());
         }
     }
-    fail(LinkFault::NoAnswer, exceptionCodeOf(answer_, slave_, function_));
+    fail(LinkFault::NoAnswer, exceptionCodeOf(answerBytes(), slave_, function_));
     return false;
+}
+
+QByteArray ModbusLink::answerBytes() const {
+    return QByteArray(answer_.data(), qsizetype(answer_.size()));
 }
 
 bool ModbusLink::takeAnswerByte(int& value) {
     if (takeBytes(1) != -1) {
         // A byte that never came is not read as the one before it: the answer is incomplete.
-        qCDebug(lcLink) << "received" << answer_.toHex(' ') << "(stopped)";
+        qCDebug(lcLink) << "received" << answerBytes().toHex(' ') << "(stopped)";
         if (observer_) {
-            observer_->frameReceived(now(), answer_);
+            observer_->frameReceived(now(), answerBytes());
         }
-        fail(LinkFault::AnswerStopped, exceptionCodeOf(answer_, slave_, function_));
+        fail(LinkFault::AnswerStopped, exceptionCodeOf(answerBytes(), slave_, function_));
         return false;
     }
-    value = quint8(state_.RxBytes[0]);
-    answer_.append(state_.RxBytes[0]);
+    const char byte = state_.RxBytes.constData()[0];
+    value = quint8(byte);
+    answer_.push_back(byte);
     return true;
 }
 
@@ -320,9 +365,9 @@ qint16 ModbusLink::compareResponseCrc() {
     if (!takeAnswerByte(receivedLo) || !takeAnswerByte(receivedHi)) {
         return 0;
     }
-    qCDebug(lcLink) << "received" << answer_.toHex(' ');
+    qCDebug(lcLink) << "received" << answerBytes().toHex(' ');
     if (observer_) {
-        observer_->frameReceived(now(), answer_);
+        observer_->frameReceived(now(), answerBytes());
     }
     if (state_.ResponseCrcHi != receivedHi || state_.ResponseCrcLo != receivedLo) {
         return fail(LinkFault::CrcMismatch);
@@ -388,14 +433,16 @@ qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo,
         return 0;
     }
     int b = 0;
-    state_.ResponseData.clear();
     const int dataCount = state_.HeaderBytes[3];
+    // Emptied, then as long as the bytes taken: sized once and filled in place.
+    state_.ResponseData.resize(dataCount);
     for (int i = 0; i < dataCount; ++i) {
         if (!takeAnswerByte(b)) {
+            state_.ResponseData.truncate(i);
             return 0;
         }
         state_.HeaderBytes[4] = b;
-        state_.ResponseData.append(char(b));
+        state_.ResponseData.data()[i] = char(b);
         state_.CrcRegister = CrcUpdate(b);
     }
     return compareResponseCrc();
@@ -485,14 +532,15 @@ qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressL
         return 0;
     }
     state_.CrcRegister = CrcUpdate(countLo);
-    state_.ResponseData.clear();
     const int dataCount = state_.HeaderBytes[6] * 256 + countLo;
+    state_.ResponseData.resize(dataCount);
     int b = 0;
     for (int i = 0; i < dataCount; ++i) {
         if (!takeAnswerByte(b)) {
+            state_.ResponseData.truncate(i);
             return 0;
         }
-        state_.ResponseData.append(char(b));
+        state_.ResponseData.data()[i] = char(b);
         state_.CrcRegister = CrcUpdate(b);
     }
     return compareResponseCrc();

@@ -9,6 +9,8 @@
 
 #include "settings/settings.h"
 
+#include <string>
+
 namespace meterlink {
 
 // The Modbus RTU master: one transaction at a time over one serial port.
@@ -46,6 +48,7 @@ private:
     bool awaitResponse(int expected, double resendAfter, double limit);
     qint16 takeBytes(int count);
     bool takeAnswerByte(int& value);
+    QByteArray answerBytes() const;
     // Answer bytes 1 to count into HeaderBytes, through the CRC.
     bool takeHeaderBytes(int count);
     qint16 compareResponseCrc();
@@ -67,7 +70,7 @@ private:
     int function_ = 0;
     int slave_ = 0;
     QByteArray request_;
-    QByteArray answer_;
+    std::string answer_; // the bytes of the answer being taken, for reasons and the trace
     int sends_ = 0;
     QString writeError_;
     // What the port was opened with; a later change of the settings does not reach it.

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
+
 namespace meterlink {
 
 // The handful of port operations the link needs. One implementation drives a real
@@ -25,6 +27,13 @@ public:
     virtual bool write(const QByteArray& frame) = 0;
     // Takes up to count received bytes, oldest first.
     virtual QByteArray take(qint64 count) = 0;
+    // The same into the caller's buffer; returns how many were taken. The link takes its
+    // answers a byte at a time, so a port may spare the allocation take() costs.
+    virtual qint64 takeInto(char* into, qint64 count) {
+        const QByteArray bytes = take(count);
+        std::copy(bytes.cbegin(), bytes.cend(), into);
+        return bytes.size();
+    }
 };
 
 } // namespace meterlink

@@ -1,5 +1,7 @@
 #include "platform/posix_serial_port.h"
 
+#include <algorithm>
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSocketNotifier>
@@ -227,15 +229,23 @@ qint64 PosixSerialPort::bytesWaiting() {
 }
 
 QByteArray PosixSerialPort::take(qint64 count) {
+    QByteArray bytes(qsizetype(qBound<qint64>(0, count, received_.size() - readFrom_)),
+                     Qt::Uninitialized);
+    takeInto(bytes.data(), bytes.size());
+    return bytes;
+}
+
+qint64 PosixSerialPort::takeInto(char* into, qint64 count) {
     lastLook_ = Look::None;
     const qsizetype n = qsizetype(qBound<qint64>(0, count, received_.size() - readFrom_));
-    QByteArray bytes = received_.mid(readFrom_, n);
+    std::copy_n(received_.constData() + readFrom_, n, into);
     readFrom_ += n;
     if (readFrom_ >= received_.size()) {
-        received_.clear();
+        // Keeps its capacity for the next answer.
+        received_.resize(0);
         readFrom_ = 0;
     }
-    return bytes;
+    return n;
 }
 
 void PosixSerialPort::discardInput() {

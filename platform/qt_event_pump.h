@@ -2,6 +2,7 @@
 
 #include "modbus/event_pump.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <functional>
@@ -33,6 +34,7 @@ public:
 private:
     std::function<bool()> waitCondition_;
     std::function<bool()> skipCondition_;
+    QElapsedTimer lastPass_;
     QTimer wake_;
     int maxWait_;
 };

@@ -41,6 +41,29 @@ TEST(Crc16, LinkRoutineMatchesThePureFunctionAndStaysWithin16Bits) {
     EXPECT_LE(link.CrcUpdate(1 << 20), 0xFFFF);
 }
 
+TEST(Crc16, LinkRoutineFoldsEveryByteAsEightShiftsWould) {
+    FakeClock clock;
+    FakeEventPump pump(clock);
+    InMemoryPort port(clock);
+    Settings settings;
+    ModbusLink link(port, clock, pump, settings);
+    for (qint32 start = 0; start <= 0xFFFF; start += 251) {
+        for (int value = 0; value < 256; ++value) {
+            qint32 reg = start ^ value;
+            int bit = 0;
+            for (int i = 0; i < 8; ++i) {
+                bit = reg & 1;
+                reg >>= 1;
+                if (bit)
+                    reg ^= 0xA001;
+            }
+            link.state().CrcRegister = start;
+            ASSERT_EQ(link.CrcUpdate(value), reg) << start << " " << value;
+            ASSERT_EQ(link.state().CrcBit, bit);
+        }
+    }
+}
+
 struct FrameCase {
     const char* name;
     std::function<qint16(ModbusLink&)> call;
