@@ -3,7 +3,6 @@
 #include "app/display_lines.h"
 #include "app/download_controls.h"
 #include "app/fixed_cells_proxy.h"
-#include "app/placeholder_grid_model.h"
 #include "display/display_panel.h"
 #include "display/keypad.h"
 #include "logger/download_command.h"
@@ -205,7 +204,6 @@ void DwnLoad1::buildDownloadTab(QWidget* page) {
 void DwnLoad1::buildViewTab(QWidget* page) {
     MSHFlexGrid1 = named<QTableView>(QStringLiteral("MSHFlexGrid1"), page);
     place(MSHFlexGrid1, 360, 840, 8655, 5175);
-    placeholderGrid_ = new PlaceholderGridModel(this);
     gridProxy_ = new FixedCellsProxy(this);
     gridProxy_->setSourceModel(&grid_);
     MSHFlexGrid1->setModel(gridProxy_);
@@ -336,11 +334,6 @@ void DwnLoad1::buildKeyboardShortcuts(QWidget* displayPage) {
         connect(shortcut, &QShortcut::activated, pressed, [pressed] { pressed->animateClick(); });
         keypadShortcuts_.append(shortcut);
     }
-}
-
-void DwnLoad1::setGridModel(QAbstractItemModel* model) {
-    gridProxy_->setSourceModel(model ? model : placeholderGrid_);
-    hideFixedCells();
 }
 
 void DwnLoad1::hideFixedCells() {

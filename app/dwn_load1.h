@@ -49,9 +49,6 @@ public:
              QWidget* parent = nullptr);
     ~DwnLoad1() override;
 
-    // The grid's cells, row 0 and column 0 being the fixed headings; the window does not
-    // take ownership. Null brings back the empty placeholder.
-    void setGridModel(QAbstractItemModel* model);
     // Column 0 is the fixed heading column, shown as the grid's row headings.
     void setGridColumnWidth(int column, int pixels);
     int gridColumnWidth(int column) const;
@@ -143,7 +140,6 @@ private:
     // View tab
     QTableView* MSHFlexGrid1 = nullptr;
     FixedCellsProxy* gridProxy_ = nullptr;
-    QAbstractItemModel* placeholderGrid_ = nullptr;
 
     // Settings tab
     QVector<QRadioButton*> Option1;

@@ -16,10 +16,7 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<meterlink::SerialPort> port = meterlink::makeSerialPort();
     meterlink::SystemClock clock;
     meterlink::QtEventPump pump;
-    // Sleep only while the link waits for bytes, and not once they are there: the steps
-    // around a transaction then cost no timer tick.
-    pump.setWaitCondition([&port] { return meterlink::isPolling(*port); });
-    pump.setSkipCondition([&port] { return meterlink::hasArrivedInput(*port); });
+    meterlink::pairPumpWithPort(pump, *port);
     meterlink::ModbusLink link(*port, clock, pump, settings);
     meterlink::GridModel grid;
     meterlink::DwnLoad1 window(settings, meterlink::SettingsFile(QStringLiteral(".")), link, pump,

@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
     const std::unique_ptr<SerialPort> serialPort = makeSerialPort();
     SerialPort& port = *serialPort;
     QtEventPump pump;
-    pump.setWaitCondition([&port] { return isPolling(port); });
-    pump.setSkipCondition([&port] { return hasArrivedInput(port); });
+    pairPumpWithPort(pump, port);
     Settings settings{1, QStringLiteral("9600"), 1, QString()};
     ModbusLink link(port, clock, pump, settings);
     link.setDeviceOverride(pty.first());

@@ -121,9 +121,7 @@ int runCli(const QStringList& arguments, Console& console) {
     InterruptiblePort port(*serialPort);
     SystemClock clock;
     QtEventPump pump;
-    // Sleep only while the link polls for an answer; the steps between need no tick.
-    pump.setWaitCondition([&serialPort] { return isPolling(*serialPort); });
-    pump.setSkipCondition([&serialPort] { return hasArrivedInput(*serialPort); });
+    pairPumpWithPort(pump, *serialPort);
     ModbusLink link(port, clock, pump, settings);
     if (options.link.device)
         link.setDeviceOverride(*options.link.device);

@@ -35,4 +35,9 @@ bool hasArrivedInput(const SerialPort& port) {
 #endif
 }
 
+void pairPumpWithPort(QtEventPump& pump, const SerialPort& port) {
+    pump.setWaitCondition([&port] { return isPolling(port); });
+    pump.setSkipCondition([&port] { return hasArrivedInput(port); });
+}
+
 } // namespace meterlink

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "modbus/serial_port.h"
+#include "platform/qt_event_pump.h"
 
 #include <memory>
 
@@ -16,5 +17,10 @@ bool isPolling(const SerialPort& port);
 
 // True when input came since the port's latest look (see QtEventPump::setSkipCondition).
 bool hasArrivedInput(const SerialPort& port);
+
+// Lets the pump sleep only while the link waits for this port's input, and not once it has
+// come: the steps around a transaction then cost no timer tick. The port must outlive the
+// pump's use.
+void pairPumpWithPort(QtEventPump& pump, const SerialPort& port);
 
 } // namespace meterlink

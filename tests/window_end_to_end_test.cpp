@@ -4,8 +4,8 @@
 #include "display/display_panel.h"
 #include "logger/grid_model.h"
 #include "modbus/modbus_link.h"
+#include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
-#include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
 
 #include <QApplication>
@@ -74,6 +74,7 @@ protected:
     }
 
     void openWindow() {
+        pairPumpWithPort(pump, port);
         window = std::make_unique<DwnLoad1>(settings, SettingsFile(QStringLiteral(".")), link, pump,
                                             grid);
         window->show();
@@ -90,7 +91,9 @@ protected:
     QString previousDir;
     QProcess sim;
     Settings settings;
-    QtSerialPort port;
+    // The port and pump as the window's program builds them.
+    std::unique_ptr<SerialPort> serialPort = makeSerialPort();
+    SerialPort& port = *serialPort;
     SystemClock clock;
     QtEventPump pump;
     ModbusLink link{port, clock, pump, settings};
