@@ -357,6 +357,31 @@ bool ModbusLink::takeHeaderBytes(int count) {
     return true;
 }
 
+void ModbusLink::appendThroughCrc(QByteArray& bytes, std::initializer_list<int> values) {
+    for (const int b : values) {
+        bytes.append(char(b));
+        state_.CrcRegister = CrcUpdate(b);
+    }
+}
+
+bool ModbusLink::takeResponseData(int count, qint32* eachByte) {
+    // Emptied, then as long as the bytes taken: sized once and filled in place.
+    state_.ResponseData.resize(count);
+    int b = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!takeAnswerByte(b)) {
+            state_.ResponseData.truncate(i);
+            return false;
+        }
+        if (eachByte) {
+            *eachByte = b;
+        }
+        state_.ResponseData.data()[i] = char(b);
+        state_.CrcRegister = CrcUpdate(b);
+    }
+    return true;
+}
+
 qint16 ModbusLink::compareResponseCrc() {
     state_.ResponseCrcHi = (state_.CrcRegister & 0xFF00) / 256;
     state_.ResponseCrcLo = state_.CrcRegister & 0xFF;
@@ -419,10 +444,7 @@ qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo,
     state_.QuantityHi = qint16(count / 256);
     state_.QuantityLo = qint16(count & 255);
     QByteArray frame;
-    for (int b : {slave, 3, addressHi, addressLo, int(state_.QuantityHi), int(state_.QuantityLo)}) {
-        frame.append(char(b));
-        state_.CrcRegister = CrcUpdate(b);
-    }
+    appendThroughCrc(frame, {slave, 3, addressHi, addressLo, state_.QuantityHi, state_.QuantityLo});
     sendRequest(frame);
     pump_.yield();
 
@@ -432,18 +454,9 @@ qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo,
     if (!takeHeaderBytes(3)) {
         return 0;
     }
-    int b = 0;
-    const int dataCount = state_.HeaderBytes[3];
-    // Emptied, then as long as the bytes taken: sized once and filled in place.
-    state_.ResponseData.resize(dataCount);
-    for (int i = 0; i < dataCount; ++i) {
-        if (!takeAnswerByte(b)) {
-            state_.ResponseData.truncate(i);
-            return 0;
-        }
-        state_.HeaderBytes[4] = b;
-        state_.ResponseData.data()[i] = char(b);
-        state_.CrcRegister = CrcUpdate(b);
+    // Each data byte passes through header byte 4 on its way.
+    if (!takeResponseData(state_.HeaderBytes[3], &state_.HeaderBytes[4])) {
+        return 0;
     }
     return compareResponseCrc();
 }
@@ -471,17 +484,11 @@ qint16 ModbusLink::WriteMultipleRegisters(int slave, int startAddress, int count
     state_.QuantityLo = qint16(count & 255);
     state_.CrcRegister = 0xFFFF;
     QByteArray frame;
-    for (int b : {slave, 16, startAddress / 256, startAddress & 255, int(state_.QuantityHi),
-                  int(state_.QuantityLo), byteCount}) {
-        frame.append(char(b));
-        state_.CrcRegister = CrcUpdate(b);
-    }
+    appendThroughCrc(frame, {slave, 16, startAddress / 256, startAddress & 255, state_.QuantityHi,
+                             state_.QuantityLo, byteCount});
     state_.WriteData.clear();
     for (int i = 1; i <= count; ++i) {
-        for (int b : {int(state_.WriteHiBytes[i]), int(state_.WriteLoBytes[i])}) {
-            state_.WriteData.append(char(b));
-            state_.CrcRegister = CrcUpdate(b);
-        }
+        appendThroughCrc(state_.WriteData, {state_.WriteHiBytes[i], state_.WriteLoBytes[i]});
     }
     sendRequest(frame + state_.WriteData);
     pump_.yield();
@@ -513,11 +520,8 @@ qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressL
     state_.QuantityHi = qint16(length / 256);
     state_.QuantityLo = qint16(length & 255);
     QByteArray frame;
-    for (int b :
-         {slave, 96, bank, addressHi, addressLo, int(state_.QuantityHi), int(state_.QuantityLo)}) {
-        frame.append(char(b));
-        state_.CrcRegister = CrcUpdate(b);
-    }
+    appendThroughCrc(frame,
+                     {slave, 96, bank, addressHi, addressLo, state_.QuantityHi, state_.QuantityLo});
     sendRequest(frame);
     pump_.yield();
 
@@ -532,16 +536,8 @@ qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressL
         return 0;
     }
     state_.CrcRegister = CrcUpdate(countLo);
-    const int dataCount = state_.HeaderBytes[6] * 256 + countLo;
-    state_.ResponseData.resize(dataCount);
-    int b = 0;
-    for (int i = 0; i < dataCount; ++i) {
-        if (!takeAnswerByte(b)) {
-            state_.ResponseData.truncate(i);
-            return 0;
-        }
-        state_.ResponseData.data()[i] = char(b);
-        state_.CrcRegister = CrcUpdate(b);
+    if (!takeResponseData(state_.HeaderBytes[6] * 256 + countLo, nullptr)) {
+        return 0;
     }
     return compareResponseCrc();
 }

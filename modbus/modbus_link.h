@@ -9,6 +9,7 @@
 
 #include "settings/settings.h"
 
+#include <initializer_list>
 #include <string>
 
 namespace meterlink {
@@ -51,6 +52,11 @@ private:
     QByteArray answerBytes() const;
     // Answer bytes 1 to count into HeaderBytes, through the CRC.
     bool takeHeaderBytes(int count);
+    // Frame bytes appended in order, each through the CRC.
+    void appendThroughCrc(QByteArray& bytes, std::initializer_list<int> values);
+    // count data bytes into ResponseData through the CRC (each also into eachByte when
+    // given); on a missing byte, ResponseData keeps the ones taken.
+    bool takeResponseData(int count, qint32* eachByte);
     qint16 compareResponseCrc();
     qint16 fail(LinkFault fault, int exceptionCode = -1);
     qint16 succeed();
