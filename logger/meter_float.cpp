@@ -1,7 +1,8 @@
 #include "logger/meter_float.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 
 namespace meterlink {
 
@@ -15,10 +16,12 @@ constexpr int firstExponentAbove = 7;
 constexpr int lastExponentBelow = -4;
 
 QString magnitudeText(double magnitude) {
-    // Seven significant digits, rounded once; the exponent decides the notation.
+    // Seven significant digits, rounded once; the exponent decides the notation. The C
+    // library's formatting follows LC_NUMERIC, whose decimal point may not even be one byte.
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.6e", magnitude);
-    const QByteArray scientific(buffer);
+    const auto written =
+        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, 6);
+    const QByteArray scientific(buffer, int(written.ptr - buffer));
     const int ePos = scientific.indexOf('e');
     QByteArray digits = scientific.left(ePos);
     digits.remove(1, 1); // the decimal point after the first digit
@@ -30,10 +33,9 @@ QString magnitudeText(double magnitude) {
         QByteArray text = digits.left(1);
         if (digits.size() > 1)
             text += '.' + digits.mid(1);
-        char exponentText[16];
-        std::snprintf(exponentText, sizeof exponentText, "E%c%02d", exponent < 0 ? '-' : '+',
-                      std::abs(exponent));
-        return QString::fromLatin1(text + exponentText);
+        text += exponent < 0 ? "E-" : "E+";
+        text += QByteArray::number(std::abs(exponent)).rightJustified(2, '0');
+        return QString::fromLatin1(text);
     }
     if (exponent < 0)
         return QString::fromLatin1("0." + QByteArray(-exponent - 1, '0') + digits);

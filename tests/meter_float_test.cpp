@@ -2,6 +2,10 @@
 
 #include <QByteArray>
 #include <QLocale>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <clocale>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace meterlink {
@@ -51,33 +55,64 @@ struct TextCase {
     const char* text;
 };
 
-TEST(MeterFloatText, WritesSignThenShortestFormOfSevenDigits) {
-    const TextCase cases[] = {
-        {0.0f, " 0"},
-        {1.0f, " 1"},
-        {12.5f, " 12.5"},
-        {-12.5f, "-12.5"},
-        {100.0f, " 100"},
-        {0.1f, " 0.1"},
-        {0.25f, " 0.25"},
-        {-0.0001f, "-0.0001"},
-        {1.0f / 3.0f, " 0.3333333"},
-        {1234567.0f, " 1234567"},
-        {123.4567f, " 123.4567"},
-        {9999999.0f, " 9999999"},
-        {10000000.0f, " 1E+07"},
-        {12345678.0f, " 1.234568E+07"},
-        {0.00001f, " 1E-05"},
-        {-0.000012345f, "-1.2345E-05"},
-        {1E37f, " 1E+37"},
-        {-1E37f, "-1E+37"},
-        {-1E-37f, "-1E-37"},
-        {9999999.5f, " 1E+07"},
-    };
-    for (const TextCase& c : cases) {
+const TextCase kReadingTexts[] = {
+    {0.0f, " 0"},
+    {1.0f, " 1"},
+    {12.5f, " 12.5"},
+    {-12.5f, "-12.5"},
+    {100.0f, " 100"},
+    {0.1f, " 0.1"},
+    {0.25f, " 0.25"},
+    {-0.0001f, "-0.0001"},
+    {1.0f / 3.0f, " 0.3333333"},
+    {1234567.0f, " 1234567"},
+    {123.4567f, " 123.4567"},
+    {9999999.0f, " 9999999"},
+    {10000000.0f, " 1E+07"},
+    {12345678.0f, " 1.234568E+07"},
+    {0.00001f, " 1E-05"},
+    {-0.000012345f, "-1.2345E-05"},
+    {1E37f, " 1E+37"},
+    {-1E37f, "-1E+37"},
+    {-1E-37f, "-1E-37"},
+    {9999999.5f, " 1E+07"},
+};
+
+void expectReadingTexts() {
+    for (const TextCase& c : kReadingTexts) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(MeterFloatText(c.value), QString::fromLatin1(c.text));
     }
+}
+
+TEST(MeterFloatText, WritesSignThenShortestFormOfSevenDigits) {
+    expectReadingTexts();
+}
+
+// The program runs in the user's C-library locale; one whose decimal point is a two-byte
+// character must not reach the readings. Built here, as few systems carry it ready-made.
+TEST(MeterFloatText, IgnoresTheCLibraryNumericLocale) {
+    QTemporaryDir locales;
+    ASSERT_TRUE(locales.isValid());
+    QProcess localedef;
+    localedef.start(QStringLiteral("localedef"),
+                    {QStringLiteral("-i"), QStringLiteral("ps_AF"), QStringLiteral("-f"),
+                     QStringLiteral("UTF-8"), locales.filePath(QStringLiteral("ps_AF.UTF-8"))});
+    ASSERT_TRUE(localedef.waitForFinished(120000))
+        << "localedef (package locales) is needed: " << localedef.errorString().toStdString();
+    ASSERT_EQ(localedef.exitCode(), 0) << localedef.readAllStandardError().toStdString();
+
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    ASSERT_EQ(setenv("LOCPATH", qPrintable(locales.path()), 1), 0);
+    const bool set = std::setlocale(LC_NUMERIC, "ps_AF.UTF-8") != nullptr;
+    const std::string point = std::localeconv()->decimal_point;
+    if (set)
+        expectReadingTexts();
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    unsetenv("LOCPATH");
+
+    ASSERT_TRUE(set) << "the generated locale could not be set";
+    EXPECT_EQ(point, "\xD9\xAB"); // the locale really is in force
 }
 
 TEST(MeterFloatText, IgnoresTheDefaultLocale) {
