@@ -5,7 +5,58 @@
 #include <QDir>
 #include <QSaveFile>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace meterlink {
+
+#ifdef Q_OS_WIN
+CodePage systemCsvCodePage() {
+    return [](const QString& text) -> std::optional<QByteArray> {
+        const UINT codePage = GetACP();
+        if (codePage == CP_UTF8)
+            return text.toUtf8(); // it takes no default-character report
+        if (text.isEmpty())
+            return QByteArray();
+        const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
+        const int length = int(text.size());
+        // No best fit: "ö" turned into "o" is a character lost as surely as "?".
+        BOOL usedDefault = FALSE;
+        const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, nullptr,
+                                             0, nullptr, &usedDefault);
+        if (size <= 0 || usedDefault)
+            return std::nullopt;
+        QByteArray bytes(size, Qt::Uninitialized);
+        WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, bytes.data(), size,
+                            nullptr, nullptr);
+        return bytes;
+    };
+}
+#else
+CodePage systemCsvCodePage() {
+    return {};
+}
+#endif
+
+QByteArray csvFileBytes(const QString& text, const CodePage& codePage) {
+    if (!codePage)
+        return text.toUtf8();
+    if (std::optional<QByteArray> bytes = codePage(text))
+        return *std::move(bytes);
+    return QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+QString csvField(const QString& text) {
+    for (const QChar c : text) {
+        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n') {
+            QString quoted = text;
+            quoted.replace(u'"', QLatin1String("\"\""));
+            return u'"' + quoted + u'"';
+        }
+    }
+    return text;
+}
 
 qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
                             const ChannelFlags& ChannelInUse, const QString& fileName) {
@@ -16,28 +67,29 @@ qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
         return 0;
     }
 
+    // The whole text first: whether the code page holds it is known only at its end.
+    QString text;
+    for (qint32 row = 1; row <= LastGridRow; ++row) {
+        text += csvField(grid.TextMatrix(row, 1));
+        for (int k = 1; k <= channelCount; ++k) {
+            if (ChannelInUse[size_t(k)] != 0) {
+                text += u',';
+                text += csvField(grid.TextMatrix(row, k + 1));
+            }
+        }
+        text += QLatin1String("\r\n");
+    }
+    const QByteArray bytes = csvFileBytes(text, codePage_);
+
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
         return 0;
     }
-
-    QByteArray line;
-    for (qint32 row = 1; row <= LastGridRow; ++row) {
-        line = grid.TextMatrix(row, 1).toLatin1();
-        for (int k = 1; k <= channelCount; ++k) {
-            if (ChannelInUse[size_t(k)] != 0) {
-                line += ',';
-                line += grid.TextMatrix(row, k + 1).toLatin1();
-            }
-        }
-        line += "\r\n";
-        if (file.write(line) != line.size()) {
-            failureReason_ =
-                QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
-            file.cancelWriting();
-            return 0;
-        }
+    if (file.write(bytes) != bytes.size()) {
+        failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
+        file.cancelWriting();
+        return 0;
     }
     if (!file.commit()) {
         failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());

@@ -2,16 +2,38 @@
 
 #include "logger/channel_flags.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <functional>
+#include <optional>
 
 namespace meterlink {
 
 class GridModel;
 
+// An 8-bit code page: the bytes of a text, or nothing when a character has no byte there.
+using CodePage = std::function<std::optional<QByteArray>(const QString&)>;
+
+// The code page a CSV file is written in where spreadsheets expect one: Windows' ANSI code
+// page there, none elsewhere.
+CodePage systemCsvCodePage();
+
+// The bytes of a whole CSV file. Without a code page UTF-8, no byte-order mark. With one,
+// its bytes when it holds every character of the file, else UTF-8 behind a byte-order mark
+// (what Windows spreadsheets recognise). Plain ASCII comes out the same every way.
+QByteArray csvFileBytes(const QString& text, const CodePage& codePage);
+
+// A field as the file holds it: in double quotes, inner ones doubled, when it holds a comma,
+// a double quote, CR or LF; else unchanged.
+QString csvField(const QString& text);
+
 // Writes grid rows 1..LastGridRow to a comma-separated file: the timestamp, then the column
-// of each channel in use. Unquoted, CR LF, one byte per character (Latin-1).
+// of each channel in use, one line each ended by CR LF.
 class CsvExport {
 public:
+    explicit CsvExport(CodePage codePage = systemCsvCodePage()) : codePage_(std::move(codePage)) {}
+
     // -1 when the whole file was written and committed, 0 otherwise; a failure leaves any
     // earlier file of that name as it was.
     qint16 ExportCsv(const GridModel& grid, qint32 LastGridRow, const ChannelFlags& ChannelInUse,
@@ -21,6 +43,7 @@ public:
     const QString& failureReason() const { return failureReason_; }
 
 private:
+    CodePage codePage_;
     QString failureReason_;
 };
 

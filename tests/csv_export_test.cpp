@@ -1,5 +1,6 @@
 #include "logger/csv_export.h"
 #include "logger/grid_model.h"
+#include "logger/record_decoder.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,10 +86,68 @@ TEST_F(CsvExporting, TakesEachChannelsOwnColumnAcrossAGap) {
     EXPECT_EQ(readAll(path), "Date / Time,Flow,Level\r\nt, 1, 3\r\n");
 }
 
-TEST_F(CsvExporting, WritesNamesUnquotedAndBytesAsTheyAre) {
-    heading(1, QString::fromLatin1("Flow, m\xB3/h"));
-    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, path), -1);
-    EXPECT_EQ(readAll(path), "Date / Time,Flow, m\xB3/h\r\n");
+TEST_F(CsvExporting, QuotesFieldsThatHoldCommasQuotesOrLineEndsAndWritesNamesAsUtf8) {
+    heading(1, "Flow, total");
+    heading(2, "Say \"hi\"");
+    heading(3, "two\r\nlines");
+    heading(4, "cr\ronly");
+    heading(5, QString::fromLatin1("m\xB3/h")); // the meter's 8-bit name as it arrives
+    record(2, "5/17/2001", 1, " 1");
+    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
+    EXPECT_EQ(readAll(path), "Date / Time,\"Flow, total\",\"Say \"\"hi\"\"\",\"two\r\nlines\","
+                             "\"cr\ronly\",m\xC2\xB3/h\r\n"
+                             "5/17/2001, 1,,,,\r\n");
+}
+
+// Timestamps in locales whose texts lie beyond Latin-1: Greek and Korean day halves, Arabic
+// digits. Each must reach the file whole, and 09:30 must stay apart from 21:30.
+class CsvTimestamps : public CsvExporting, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CsvTimestamps, KeepEveryCharacterOfTheLocalesText) {
+    RecordDecoder decoder(grid, QLocale(QString::fromLatin1(GetParam())));
+    qint32 lastRow = 1;
+    decoder.DecodeRecord(QByteArray::fromHex("1517093041480000"
+                                             "1517213041480000"),
+                         lastRow);
+    ASSERT_EQ(lastRow, 3);
+    const QString morning = grid.TextMatrix(2, 1);
+    const QString evening = grid.TextMatrix(3, 1);
+    ASSERT_NE(morning, evening);
+
+    EXPECT_EQ(csv.ExportCsv(grid, lastRow, flags, path), -1);
+    EXPECT_EQ(QString::fromUtf8(readAll(path)),
+              "Date / Time\r\n" + morning + "\r\n" + evening + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, CsvTimestamps, ::testing::Values("el_GR", "ko_KR", "ar_EG"));
+
+std::optional<QByteArray> latin1CodePage(const QString& text) {
+    for (const QChar c : text)
+        if (c.unicode() > 0xFF)
+            return std::nullopt;
+    return text.toLatin1();
+}
+
+TEST(CsvFileBytes, CodePageWhenItHoldsTheTextElseUtf8) {
+    struct Case {
+        QString text;
+        bool withCodePage;
+        QByteArray bytes;
+    } const cases[] = {
+        {"Flow,9:30 AM\r\n", false, "Flow,9:30 AM\r\n"},
+        {"Flow,9:30 AM\r\n", true, "Flow,9:30 AM\r\n"},
+        {QString::fromLatin1("m\xB3/h"), false, "m\xC2\xB3/h"},
+        {QString::fromLatin1("m\xB3/h"), true, "m\xB3/h"},
+        {QString::fromUtf8("9:30 \xCF\x80.\xCE\xBC."), false, "9:30 \xCF\x80.\xCE\xBC."},
+        {QString::fromUtf8("9:30 \xCF\x80.\xCE\xBC."), true,
+         "\xEF\xBB\xBF"
+         "9:30 \xCF\x80.\xCE\xBC."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes.toStdString());
+        EXPECT_EQ(csvFileBytes(c.text, c.withCodePage ? CodePage(latin1CodePage) : CodePage()),
+                  c.bytes);
+    }
 }
 
 TEST_F(CsvExporting, SecondExportReplacesTheFirstCompletely) {
