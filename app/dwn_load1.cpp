@@ -34,6 +34,19 @@ namespace meterlink {
 
 namespace {
 
+// A pasted spreadsheet cell brings its line end along; kept, it would reach the settings
+// file. True when the box was given its text without them.
+bool dropLineBreaks(QLineEdit* box) {
+    const QString text = box->text();
+    const QString clean = singleLineValue(text);
+    if (clean == text)
+        return false;
+    const int cursor = int(singleLineValue(text.left(box->cursorPosition())).size());
+    box->setText(clean);
+    box->setCursorPosition(cursor);
+    return true;
+}
+
 // The layout is given in twips; at 96 DPI fifteen make a pixel.
 int px(int twips) {
     return qRound(twips / 15.0);
@@ -481,10 +494,14 @@ void DwnLoad1::Option2_Click(int index) {
 }
 
 void DwnLoad1::Text1_Change() {
+    if (dropLineBreaks(Text1))
+        return; // the cleaned text has been through here already
     settings_.SlaveId = roundToInt16Saturating(numericValue(Text1->text()));
 }
 
 void DwnLoad1::Text2_Change() {
+    if (dropLineBreaks(Text2))
+        return;
     settings_.SaveFileName = Text2->text();
 }
 

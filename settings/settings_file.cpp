@@ -46,34 +46,19 @@ bool readLine(QFile& file, QByteArray& line) {
     return true;
 }
 
-// Lines are 8-bit text. A text that needs characters beyond Latin-1 (a path chosen in the
-// save dialog, say) is written as UTF-8 rather than losing them, and recognised on reading.
-QByteArray encodeLine(const QString& text) {
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF) {
-            return text.toUtf8();
-        }
-    }
-    return text.toLatin1();
+// A line is UTF-8 when its bytes are valid UTF-8 (what Notepad and Linux editors save),
+// else 8-bit Latin-1 (what earlier versions wrote).
+QString decodeLine(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : decoded;
 }
 
-QString decodeLine(const QByteArray& bytes) {
-    bool beyondLatin1 = false;
-    for (const char b : bytes) {
-        // Lead bytes from 0xC4 on start UTF-8 sequences above U+00FF.
-        if (static_cast<unsigned char>(b) >= 0xC4) {
-            beyondLatin1 = true;
-            break;
-        }
-    }
-    if (beyondLatin1) {
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString decoded = utf8.decode(bytes);
-        if (!utf8.hasError()) {
-            return decoded;
-        }
-    }
-    return QString::fromLatin1(bytes);
+// Latin-1 where that reads back as the same text, so that 8-bit files stay 8-bit; UTF-8
+// for characters beyond it and for Latin-1 bytes that would pass for UTF-8 ("\xC3\xB6").
+QByteArray encodeLine(const QString& text) {
+    const QByteArray latin1 = text.toLatin1();
+    return decodeLine(latin1) == text ? latin1 : text.toUtf8();
 }
 
 QString valueOf(const QString& line) {
@@ -156,13 +141,13 @@ bool SettingsFile::LoadSettings(SettingsControls& controls, Settings& settings) 
             break; // the flow choice is stored but never read back
         case 4:
             if (line.contains(QLatin1String("[CommSlaveID]"))) {
-                controls.slaveIdText = valueOf(line);
+                controls.slaveIdText = singleLineValue(valueOf(line));
                 settings.SlaveId = roundToInt16Saturating(numericValue(controls.slaveIdText));
             }
             break;
         case 5:
             if (line.contains(QLatin1String("[DownloadSaveFile]"))) {
-                settings.SaveFileName = valueOf(line);
+                settings.SaveFileName = singleLineValue(valueOf(line));
                 controls.saveFileText = settings.SaveFileName;
             }
             break;
@@ -184,9 +169,16 @@ bool SettingsFile::SaveSettings(const SettingsControls& controls) const {
     } else if (controls.flowOption == kFlowHardware) {
         lines << QStringLiteral("[CommHandshaking]=Hardware");
     }
-    lines << QStringLiteral("[CommSlaveID]=") + controls.slaveIdText;
-    lines << QStringLiteral("[DownloadSaveFile]=") + controls.saveFileText;
+    lines << QStringLiteral("[CommSlaveID]=") + singleLineValue(controls.slaveIdText);
+    lines << QStringLiteral("[DownloadSaveFile]=") + singleLineValue(controls.saveFileText);
     return writeLines(path(), lines);
+}
+
+QString singleLineValue(const QString& text) {
+    QString value = text;
+    value.remove(u'\r');
+    value.remove(u'\n');
+    return value;
 }
 
 void putInForce(const SettingsControls& controls, Settings& settings) {

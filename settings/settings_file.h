@@ -34,6 +34,10 @@ private:
     QString directory_;
 };
 
+// The text without CR and LF: a value holding one would shift the file's lines (a copied
+// spreadsheet cell brings one along).
+QString singleLineValue(const QString& text);
+
 // The settings variables that agree with what the controls show.
 void putInForce(const SettingsControls& controls, Settings& settings);
 

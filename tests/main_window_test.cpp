@@ -196,6 +196,18 @@ TEST_F(MainWindowTest, ClosingSavesTheControlsOnce) {
                          "[CommSlaveID]=17\r\n[DownloadSaveFile]=/data/x=y.csv\r\n");
 }
 
+TEST_F(MainWindowTest, PastedLineEndsAreDroppedFromSlaveIdAndFileName) {
+    open();
+    for (const char* name : {"Text1", "Text2"})
+        child<QLineEdit>(name)->selectAll();
+    child<QLineEdit>("Text1")->insert("17\r\n"); // as a pasted spreadsheet cell
+    child<QLineEdit>("Text2")->insert("/data/\rx.csv\n");
+    EXPECT_EQ(text("Text1"), "17");
+    EXPECT_EQ(text("Text2"), "/data/x.csv");
+    EXPECT_EQ(settings.SlaveId, 17);
+    EXPECT_EQ(settings.SaveFileName, "/data/x.csv");
+}
+
 TEST_F(MainWindowTest, ExitSavesOnceAndNoCloseSavesAgain) {
     open();
     window->show();

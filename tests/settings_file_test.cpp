@@ -241,6 +241,41 @@ TEST_F(SettingsFileTest, EightBitBytesRoundTrip) {
                               name + "\r\n");
 }
 
+TEST_F(SettingsFileTest, LineBreaksInValuesNeverReachTheFile) {
+    controls.slaveIdText = "0\r\n17\r\n";
+    controls.saveFileText = "\r/data/log\n.csv\r\n";
+    ASSERT_TRUE(file.SaveSettings(controls));
+    EXPECT_EQ(readFile(), "[Commport]=1\r\n[CommBaud]=38400\r\n[CommHandshaking]=Hardware\r\n"
+                          "[CommSlaveID]=017\r\n[DownloadSaveFile]=/data/log.csv\r\n");
+    ASSERT_TRUE(load(lines("1", "38400", "1\r7", "a\rb.csv")));
+    EXPECT_EQ(controls.slaveIdText, "17");
+    EXPECT_EQ(settings.SlaveId, 17);
+    EXPECT_EQ(settings.SaveFileName, "ab.csv");
+}
+
+// Each line is read as UTF-8 when it is valid UTF-8, else as Latin-1, and what is read
+// comes back the same after a save.
+TEST_F(SettingsFileTest, ReadsUtf8OrLatin1LinesAndSavesThemToReadBackTheSame) {
+    const struct {
+        QByteArray bytes;
+        QString name;
+    } cases[] = {
+        {"j\xC3\xB6rg/log.csv", QString::fromUtf8("j\xC3\xB6rg/log.csv")},
+        {"j\xF6rg/log.csv", QString::fromUtf8("j\xC3\xB6rg/log.csv")},
+        {"\xC3\x83\xC2\xB6.csv", QString::fromUtf8("\xC3\x83\xC2\xB6.csv")},
+        {"\xE6\x97\xA5 \xB0.csv", QString::fromLatin1("\xE6\x97\xA5 \xB0.csv")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.toStdString());
+        ASSERT_TRUE(load(lines("1", "38400", "001", c.bytes)));
+        EXPECT_EQ(settings.SaveFileName, c.name);
+        ASSERT_TRUE(file.SaveSettings(controls));
+        SettingsControls reloaded;
+        ASSERT_TRUE(file.LoadSettings(reloaded, settings));
+        EXPECT_EQ(reloaded.saveFileText, c.name);
+    }
+}
+
 TEST_F(SettingsFileTest, NamesBeyondLatin1SurviveASave) {
     controls.saveFileText = QString::fromUtf8("/daten/\xe6\x97\xa5\xe6\x9c\xac \xc3\xbc.csv");
     ASSERT_TRUE(file.SaveSettings(controls));
