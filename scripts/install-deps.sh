@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool imagemagick fonts-dejavu-core
     socat mbpoll python3 python3-pymodbus libmodbus-dev
-    locales
+    locales desktop-file-utils python3-serial python3-serial-asyncio
     clang libclang-rt-14-dev
 )
 

@@ -16,3 +16,7 @@ target_link_libraries(window_end_to_end_test PRIVATE
 target_compile_definitions(window_end_to_end_test PRIVATE
     METERLINK_SIM_PATH="$<TARGET_FILE:meterlink-sim>")
 add_dependencies(window_end_to_end_test meterlink-sim)
+
+# The desktop entry as menus read it (its Exec line starts the window in the home folder).
+add_test(NAME desktop_entry_valid
+    COMMAND desktop-file-validate ${CMAKE_SOURCE_DIR}/packaging/meterlink.desktop)
