@@ -1,5 +1,7 @@
 #include "platform/posix_serial_port.h"
 
+#include "platform/line_speed.h"
+
 #include <algorithm>
 
 #include <QDeadlineTimer>
@@ -21,38 +23,12 @@ namespace {
 // Read in large pieces: an answer of a few hundred bytes comes in one call.
 constexpr qsizetype kReadChunk = 4096;
 
-bool speedFor(qint32 baud, speed_t& speed) {
-    switch (baud) {
-    case 1200:
-        speed = B1200;
-        return true;
-    case 2400:
-        speed = B2400;
-        return true;
-    case 4800:
-        speed = B4800;
-        return true;
-    case 9600:
-        speed = B9600;
-        return true;
-    case 19200:
-        speed = B19200;
-        return true;
-    case 38400:
-        speed = B38400;
-        return true;
-    case 57600:
-        speed = B57600;
-        return true;
-    case 115200:
-        speed = B115200;
-        return true;
-    case 230400:
-        speed = B230400;
-        return true;
-    default:
-        return false;
-    }
+// Gives up exclusive use before the descriptor goes: the flag outlives it while anyone
+// else holds the terminal (the far end of a pty, a bridge), and would keep every other
+// non-root open out.
+void release(int fd) {
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
 }
 
 // Errors after which the device is not coming back under this descriptor.
@@ -62,7 +38,9 @@ bool meansDeviceGone(int error) {
 
 } // namespace
 
-PosixSerialPort::PosixSerialPort() = default;
+PosixSerialPort::PosixSerialPort() : PosixSerialPort(&setLineSpeed) {}
+
+PosixSerialPort::PosixSerialPort(LineSpeedSetter setSpeed) : setSpeed_(setSpeed) {}
 
 PosixSerialPort::~PosixSerialPort() {
     close();
@@ -84,11 +62,6 @@ bool PosixSerialPort::open() {
     }
     if (device_.isEmpty()) {
         error_ = QStringLiteral("no device named");
-        return false;
-    }
-    speed_t speed = B9600;
-    if (!speedFor(baud_, speed)) {
-        error_ = QStringLiteral("unsupported baud rate %1").arg(baud_);
         return false;
     }
     const QByteArray path = QFile::encodeName(device_);
@@ -117,14 +90,20 @@ bool PosixSerialPort::open() {
         // With VMIN 0 an empty read returns 0 like a hang-up; with 1 it says EAGAIN.
         tio.c_cc[VMIN] = 1;
         tio.c_cc[VTIME] = 0;
-        ok = ::cfsetispeed(&tio, speed) == 0 && ::cfsetospeed(&tio, speed) == 0 &&
-             ::tcsetattr(fd, TCSANOW, &tio) == 0;
+        ok = ::tcsetattr(fd, TCSANOW, &tio) == 0;
     }
     if (!ok) {
         setError(errno);
-        ::close(fd);
+        release(fd);
         return false;
     }
+    const QString speedRefused = setSpeed_(fd, baud_);
+    if (!speedRefused.isEmpty()) {
+        error_ = QStringLiteral("%1: %2").arg(device_, speedRefused);
+        release(fd);
+        return false;
+    }
+    requestLowLatency(fd);
     fd_ = fd;
     received_.clear();
     readFrom_ = 0;
@@ -142,7 +121,7 @@ bool PosixSerialPort::open() {
 void PosixSerialPort::close() {
     notifier_.reset();
     if (fd_ >= 0) {
-        ::close(fd_);
+        release(fd_);
         fd_ = -1;
     }
     lastLook_ = Look::None;

@@ -18,7 +18,13 @@ namespace meterlink {
 // next transaction opens it afresh.
 class PosixSerialPort : public SerialPort {
 public:
+    // Sets the open terminal's line speed; empty, or why the device refused it.
+    using LineSpeedSetter = QString (*)(int fd, qint32 baud);
+
     PosixSerialPort();
+    // A port whose speed is set another way, so that a refusal can be tried without a
+    // device that refuses.
+    explicit PosixSerialPort(LineSpeedSetter setSpeed);
     ~PosixSerialPort() override;
     PosixSerialPort(const PosixSerialPort&) = delete;
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -50,6 +56,7 @@ private:
     void setError(int error);
     void armNotifier(bool armed);
 
+    LineSpeedSetter setSpeed_;
     QString device_;
     qint32 baud_ = 9600;
     int fd_ = -1;

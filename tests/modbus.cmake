@@ -19,4 +19,10 @@ if(UNIX)
     )
     target_link_libraries(posix_serial_port_test PRIVATE meterlink_platform meterlink_modbus
         Qt6::Core Qt6::SerialPort)
+    if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+        # Reads the rate back with the kernel's termios2, which only Linux has.
+        target_sources(posix_serial_port_test PRIVATE
+            ${CMAKE_CURRENT_LIST_DIR}/linux_line_speed_test.cpp)
+        target_link_libraries(posix_serial_port_test PRIVATE meterlink_cli_core)
+    endif()
 endif()

@@ -13,7 +13,11 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace meterlink;
 
@@ -147,17 +151,87 @@ TEST_F(PosixPort, UnopenableDevicesGiveTheSystemsReason) {
               QStringLiteral("/nonexistent/ttyMissing: No such file or directory"));
 }
 
-TEST_F(PosixPort, NonStandardBaudRateIsRefused) {
-    if (!PtyPair::available()) {
-        GTEST_SKIP() << "socat is not installed";
+QString refuseEveryRate(int, qint32) {
+    return QStringLiteral("Invalid argument");
+}
+
+TEST_F(PosixPort, RefusedLineSpeedFailsTheOpenWithTheReasonBeforeAnythingIsSent) {
+    OwnPty pty;
+    ASSERT_TRUE(pty.isValid());
+    PosixSerialPort refusing(&refuseEveryRate);
+    ModbusLink link(refusing, clock_, pump_, settings_);
+    link.setDeviceOverride(pty.terminal());
+
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 2), 0);
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::PortNotOpened);
+    EXPECT_EQ(link.lastFailure().osReason, pty.terminal() + QStringLiteral(": Invalid argument"));
+    EXPECT_FALSE(refusing.isOpen());
+    // Nothing reached the line (the far end reads no byte, only that no one holds it).
+    char byte = 0;
+    EXPECT_EQ(::read(pty.master(), &byte, 1), -1);
+}
+
+// Root may open a terminal held for exclusive use; an ordinary user may not. Acts as
+// "nobody" until it goes out of scope.
+class AsOrdinaryUser {
+public:
+    AsOrdinaryUser() {
+        if (::geteuid() != 0) {
+            ok_ = true; // already ordinary
+            return;
+        }
+        ok_ = ::setegid(65534) == 0 && ::seteuid(65534) == 0;
+        dropped_ = ok_;
     }
-    PtyPair pty;
-    ASSERT_TRUE(pty.start());
-    port_.configure(pty.first(), 12345);
-    EXPECT_FALSE(port_.open());
-    EXPECT_EQ(port_.errorText(), QStringLiteral("unsupported baud rate 12345"));
-    port_.configure(pty.first(), 230400);
-    EXPECT_TRUE(port_.open()) << port_.errorText().toStdString();
+    ~AsOrdinaryUser() {
+        if (dropped_) {
+            EXPECT_EQ(::seteuid(0), 0);
+            EXPECT_EQ(::setegid(0), 0);
+        }
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+    bool dropped_ = false;
+};
+
+TEST_F(PosixPort, ExclusiveUseEndsWithThePortOnEveryPath) {
+    OwnPty pty;
+    ASSERT_TRUE(pty.isValid());
+    const QByteArray terminal = QFile::encodeName(pty.terminal());
+    ASSERT_EQ(::chmod(terminal.constData(), 0666), 0);
+    AsOrdinaryUser user;
+    if (!user.ok())
+        GTEST_SKIP() << "cannot act as an ordinary user here (" << std::strerror(errno)
+                     << "); root passes the exclusive flag, so this proves nothing as root";
+    // Another program's open of the terminal, while the far end stays held.
+    const auto othersMayOpen = [&] {
+        const int fd = ::open(terminal.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0 ? std::string("yes") : std::strerror(error);
+    };
+
+    PosixSerialPort port;
+    port.configure(pty.terminal(), 9600);
+    ASSERT_TRUE(port.open()) << port.errorText().toStdString();
+    EXPECT_NE(othersMayOpen(), "yes"); // held while open
+    port.close();
+    EXPECT_EQ(othersMayOpen(), "yes") << "after close()";
+
+    PosixSerialPort refusing(&refuseEveryRate);
+    refusing.configure(pty.terminal(), 9600);
+    ASSERT_FALSE(refusing.open());
+    EXPECT_EQ(othersMayOpen(), "yes") << "after a failed open";
+
+    {
+        PosixSerialPort dropped;
+        dropped.configure(pty.terminal(), 9600);
+        ASSERT_TRUE(dropped.open()) << dropped.errorText().toStdString();
+    }
+    EXPECT_EQ(othersMayOpen(), "yes") << "after the port was destroyed";
 }
 
 TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBack) {

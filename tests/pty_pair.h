@@ -6,6 +6,10 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace meterlink {
 
 // Two linked pseudo-terminals made by socat: what is written to one is read from the
@@ -53,6 +57,34 @@ private:
     QProcess socat_;
     QString first_;
     QString second_;
+};
+
+// A pseudo-terminal of the test's own: the port opens the terminal end while the test holds
+// the other, which sees the terminal's settings and every byte written.
+class OwnPty {
+public:
+    OwnPty() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) {
+            char name[128] = {};
+            if (::ptsname_r(master_, name, sizeof name) == 0)
+                terminal_ = QString::fromLocal8Bit(name);
+        }
+    }
+    ~OwnPty() {
+        if (master_ >= 0)
+            ::close(master_);
+    }
+    OwnPty(const OwnPty&) = delete;
+    OwnPty& operator=(const OwnPty&) = delete;
+
+    bool isValid() const { return !terminal_.isEmpty(); }
+    int master() const { return master_; }
+    QString terminal() const { return terminal_; }
+
+private:
+    int master_ = -1;
+    QString terminal_;
 };
 
 } // namespace meterlink
