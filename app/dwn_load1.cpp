@@ -547,19 +547,19 @@ void DwnLoad1::showEvent(QShowEvent* event) {
 }
 
 bool DwnLoad1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ToolTip || event->type() == QEvent::Enter) {
-        const int index = Option2.indexOf(qobject_cast<QRadioButton*>(watched));
-        if (index >= 0) {
-            // A comN link may have appeared since the window was shown.
-            Option2[index]->setToolTip(serialDeviceName(index + 1, settingsFile_.directory()));
-        }
+    // Asked again at each hover: an adapter or a comN link may have come or gone, and either
+    // moves the others.
+    if (event->type() == QEvent::ToolTip &&
+        Option2.contains(qobject_cast<QRadioButton*>(watched))) {
+        refreshPortToolTips();
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
 void DwnLoad1::refreshPortToolTips() {
-    for (int i = 0; i < Option2.size(); ++i) {
-        Option2[i]->setToolTip(serialDeviceName(i + 1, settingsFile_.directory()));
+    const CommTargets targets = currentCommTargets(settingsFile_.directory());
+    for (int i = 0; i < Option2.size() && i < int(targets.size()); ++i) {
+        Option2[i]->setToolTip(describeTarget(targets[size_t(i)]));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "app/dwn_load1.h"
+#include "settings/serial_port_name.h"
 #include "window_test_world.h"
 
 #include <QAbstractTableModel>
@@ -233,11 +234,12 @@ TEST_F(MainWindowTest, PortToolTipFollowsALinkMadeAfterStart) {
     open();
     window->show();
     auto* comm2 = child<QRadioButton>("Option2_1");
-    EXPECT_EQ(comm2->toolTip(), "/dev/ttyS1");
+    EXPECT_EQ(comm2->toolTip(), describeTarget(currentCommTargets(dir.path())[1]));
+    EXPECT_FALSE(comm2->toolTip().startsWith("/dev/ttyUSB7"));
     ASSERT_TRUE(QFile::link("/dev/ttyUSB7", QDir(dir.path()).filePath("com2")));
     QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), comm2->mapToGlobal(QPoint(2, 2)));
     QCoreApplication::sendEvent(comm2, &hover);
-    EXPECT_EQ(comm2->toolTip(), "/dev/ttyUSB7");
+    EXPECT_EQ(comm2->toolTip(), "/dev/ttyUSB7 (by a link in this folder)");
 }
 
 TEST_F(MainWindowTest, GridShowsFixedRowAndColumnAsHeadingsAcrossClears) {
