@@ -25,10 +25,14 @@ std::optional<CliCommand> commandNamed(const QString& word) {
         return CliCommand::Key;
     if (word == QLatin1String("read"))
         return CliCommand::Read;
+    if (word == QLatin1String("ports"))
+        return CliCommand::Ports;
     return std::nullopt;
 }
 
 bool commandTakes(CliCommand command, const QString& option) {
+    if (command == CliCommand::Ports)
+        return false; // it opens nothing
     for (const OptionSpec& spec : kLinkOptions)
         if (option == QLatin1String(spec.name))
             return true;
@@ -119,6 +123,7 @@ QString applyPositionals(CliOptions& options, const QStringList& positionals) {
     switch (options.command) {
     case CliCommand::Download:
     case CliCommand::Display:
+    case CliCommand::Ports:
         if (!positionals.isEmpty())
             return tooMany(0);
         return QString();
@@ -259,11 +264,13 @@ QString usageLine(CliCommand command) {
         return QStringLiteral("usage: meterlink-cli key KEYS %1").arg(link);
     case CliCommand::Read:
         return QStringLiteral("usage: meterlink-cli read ADDRESS COUNT %1 [--repeat N]").arg(link);
+    case CliCommand::Ports:
+        return QStringLiteral("usage: meterlink-cli ports");
     case CliCommand::None:
         break;
     }
     return QStringLiteral(
-        "usage: meterlink-cli download|display|key|read [options]  (--help for more)");
+        "usage: meterlink-cli download|display|key|read|ports [options]  (--help for more)");
 }
 
 QString helpText(CliCommand command) {
@@ -271,7 +278,8 @@ QString helpText(CliCommand command) {
         "Link options (defaults from 6040dwn.ini in the current directory when it is there,\n"
         "else Comm1, 38400 baud, slave 1; the file is only read, never written):\n"
         "  --port N       use port CommN (1 to 4): the device the link ./comN points to,\n"
-        "                 else /dev/ttyS(N-1)\n"
+        "                 else port N when the system has it, else the next port found\n"
+        "                 (\"meterlink-cli ports\" shows which)\n"
         "  --device PATH  use this serial device, whatever the port says\n"
         "  --baud B       line speed: 1200, 2400, 4800, 9600, 14400, 19200, 38400,\n"
         "                 or 300, 600, 57600, 115200\n"
@@ -329,6 +337,18 @@ QString helpText(CliCommand command) {
                               "second and CPU\n"
                               "                 seconds per 1000 transactions\n") +
                linkOptions + QLatin1Char('\n') + exits;
+    case CliCommand::Ports:
+        return usageLine(command) +
+               QStringLiteral("\n\n"
+                              "Lists every serial port the system has, with its description, "
+                              "and the device each\n"
+                              "of Comm1 to Comm4 reaches now (the window's port choices and "
+                              "--port). Opens\n"
+                              "nothing. Adapters can move between Comm choices when another "
+                              "is plugged in: a\n"
+                              "scheduled job should name its device with --device "
+                              "/dev/serial/by-id/...\n\n"
+                              "Exit status: 0.\n");
     case CliCommand::None:
         break;
     }
@@ -339,7 +359,8 @@ QString helpText(CliCommand command) {
                "  download              download the log into a CSV file\n"
                "  display [--watch]     print the meter's four display lines\n"
                "  key KEYS              press the meter's keys, e.g. key M2E\n"
-               "  read ADDRESS COUNT    read holding registers\n\n"
+               "  read ADDRESS COUNT    read holding registers\n"
+               "  ports                 list the serial ports and what Comm1 to Comm4 reach\n\n"
                "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
            linkOptions + QLatin1Char('\n') + exits +
            QStringLiteral("download also returns 1 (empty log) and 3 (file not written).\n");

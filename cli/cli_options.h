@@ -7,7 +7,7 @@
 
 namespace meterlink {
 
-enum class CliCommand { None, Download, Display, Key, Read };
+enum class CliCommand { None, Download, Display, Key, Read, Ports };
 
 // Where and how to reach the meter; what is not given comes from the settings file.
 struct LinkOptions {

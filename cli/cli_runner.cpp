@@ -7,6 +7,7 @@
 #include "cli/interruptible_port.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
+#include "cli/port_listing.h"
 #include "cli/stop_signals.h"
 #include "modbus/modbus_link.h"
 #include "platform/make_serial_port.h"
@@ -116,6 +117,11 @@ int runCli(const QStringList& arguments, Console& console) {
         return ExitDone;
     }
 
+    if (options.command == CliCommand::Ports) {
+        console.out.write(portListing(findSerialPorts(), currentCommTargets()).toUtf8());
+        return ExitDone;
+    }
+
     const Settings settings = startingSettings(options, console);
     const std::unique_ptr<SerialPort> serialPort = makeSerialPort();
     InterruptiblePort port(*serialPort);
@@ -171,6 +177,7 @@ int runCli(const QStringList& arguments, Console& console) {
     case CliCommand::Read:
         status = commands.readRegisters(options.address, options.count, options.repeat);
         break;
+    case CliCommand::Ports:
     case CliCommand::None:
         break;
     }

@@ -93,6 +93,8 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"read", "65535", "2"}, "run past"},
         {{"read", "24", "10", "--repeat", "0"}, "--repeat"},
         {{"read", "0xZZ", "1"}, "ADDRESS"},
+        {{"ports", "--port", "1"}, "unknown option"},
+        {{"ports", "all"}, "unexpected argument"},
     };
     for (const auto& [arguments, expected] : cases) {
         const CliParse parse = parseCliArguments(arguments);
