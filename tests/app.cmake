@@ -20,3 +20,8 @@ add_dependencies(window_end_to_end_test meterlink-sim)
 # The desktop entry as menus read it (its Exec line starts the window in the home folder).
 add_test(NAME desktop_entry_valid
     COMMAND desktop-file-validate ${CMAKE_SOURCE_DIR}/packaging/meterlink.desktop)
+
+# The window driven without a screen, for the end-to-end test that runs it as other users.
+add_executable(window_download_driver window_download_driver.cpp)
+target_link_libraries(window_download_driver PRIVATE meterlink_app meterlink_platform)
+meterlink_warnings(window_download_driver)

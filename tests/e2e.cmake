@@ -7,3 +7,10 @@ add_test(NAME e2e_sim_pymodbus
             $<TARGET_FILE:meterlink-sim>)
 set_tests_properties(e2e_sim_mbpoll e2e_sim_pymodbus PROPERTIES
     SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS e2e)
+
+# Every baud rate of the Settings tab through meterlink-cli and the window, as root and as an
+# ordinary user (setpriv); skips (77) where no other user can be taken on.
+add_test(NAME e2e_every_speed
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/every_speed.sh $<TARGET_FILE_DIR:meterlink-cli>
+            $<TARGET_FILE:window_download_driver>)
+set_tests_properties(e2e_every_speed PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS e2e)
