@@ -1,6 +1,7 @@
 #include "serial_port_name.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
@@ -154,6 +155,26 @@ QList<FoundPort> findSerialPorts() {
         port.usb = info.hasVendorIdentifier();
         ports << port;
     }
+#ifdef Q_OS_LINUX
+    // An on-board UART is real when the serial core gives it a type (0: no UART). Asked here
+    // rather than left to the enumeration, which opens the device to find out, so that a busy
+    // port or one the user may not open is neither missed nor taken for real when it is not.
+    const QDir ttys(QStringLiteral("/sys/class/tty"), QStringLiteral("ttyS*"));
+    for (const QString& name : ttys.entryList(QDir::Dirs | QDir::System | QDir::NoDotAndDotDot)) {
+        QFile type(ttys.filePath(name + QStringLiteral("/type")));
+        if (!type.open(QIODevice::ReadOnly))
+            continue;
+        const bool real = type.readAll().trimmed().toInt() != 0;
+        const QString device = QStringLiteral("/dev/") + name;
+        const auto listed = std::find_if(ports.begin(), ports.end(), [&](const FoundPort& port) {
+            return port.device == device;
+        });
+        if (real && listed == ports.end())
+            ports << FoundPort{device, QString(), QString(), false};
+        else if (!real && listed != ports.end())
+            ports.erase(listed);
+    }
+#endif
     return ports;
 }
 
