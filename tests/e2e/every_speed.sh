@@ -40,7 +40,8 @@ for user in "${users[@]}"; do
     # What runs a program as the user of this round.
     as_user=()
     [ "$user" = ordinary ] && as_user=(setpriv --reuid=$ordinary --regid=$ordinary --clear-groups --)
-    work=$(mktemp -d)
+    # Not under $TMPDIR: that may be private to root.
+    work=$(mktemp -d /tmp/meterlink-speed.XXXXXX)
     mkdir "$work/bin" "$work/run"
     cp "$bin/meterlink-cli" "$bin/meterlink-sim" "$driver" "$work/bin/"
     chmod 755 "$work" "$work/bin"
