@@ -175,6 +175,10 @@ QList<FoundPort> findSerialPorts() {
             ports.erase(listed);
     }
 #endif
+    // On-board UARTs come without words of their own.
+    for (FoundPort& port : ports)
+        if (port.description.isEmpty() && !port.usb)
+            port.description = QStringLiteral("built-in serial port");
     return ports;
 }
 
