@@ -419,15 +419,14 @@ void DwnLoad1::saveOnceAtShutdown() {
 }
 
 bool DwnLoad1::transactionInProgress() const {
-    return display_->ticking() || downloadRunning_ || link_.busy();
+    return link_.inSession();
 }
 
 void DwnLoad1::closeEvent(QCloseEvent* event) {
     if (transactionInProgress()) {
-        // The waiting call is below us on the stack: close once it has returned.
+        // The waiting call is below us on the stack: stop it, close once it has returned.
         closePending_ = true;
-        display_->abandonTick();
-        downloadCommand_->abandon();
+        link_.abort();
         event->ignore();
         return;
     }
@@ -439,8 +438,7 @@ void DwnLoad1::closeEvent(QCloseEvent* event) {
 void DwnLoad1::File_mnu_Click() {
     if (transactionInProgress()) {
         exitPending_ = true;
-        display_->abandonTick();
-        downloadCommand_->abandon();
+        link_.abort();
         return;
     }
     Timer1->stop();
@@ -466,6 +464,7 @@ void DwnLoad1::afterTransaction() {
     }
     if (downloadPending_) {
         downloadPending_ = false;
+        Command2->setEnabled(true);
         Command2_Click();
     }
 }
@@ -506,7 +505,8 @@ void DwnLoad1::Text2_Change() {
 }
 
 void DwnLoad1::Command2_Click() {
-    if (downloadRunning_ || closePending_ || exitPending_) {
+    // A running download keeps the button disabled; a click already waiting counts once.
+    if (!Command2->isEnabled() || downloadPending_ || closePending_ || exitPending_) {
         return;
     }
     if (transactionInProgress()) {
@@ -515,11 +515,7 @@ void DwnLoad1::Command2_Click() {
         Command2->setEnabled(false);
         return;
     }
-    downloadRunning_ = true;
-    display_->setDownloadRunning(true);
     downloadCommand_->run();
-    display_->setDownloadRunning(false);
-    downloadRunning_ = false;
     afterTransaction();
 }
 

@@ -60,7 +60,7 @@ public:
     Settings& settings() { return settings_; }
     const SettingsFile& settingsFile() const { return settingsFile_; }
     const DisplayPanel& displayPanel() const { return *display_; }
-    // A tick or a download is on the call stack, waiting on the meter.
+    // A tick or a download is on the call stack, holding the link's session.
     bool transactionInProgress() const;
 
 signals:
@@ -114,7 +114,7 @@ private:
     std::unique_ptr<DownloadControls> downloadControls_;
     std::unique_ptr<DownloadLog> downloadLog_;
     std::unique_ptr<DownloadCommand> downloadCommand_;
-    bool downloadRunning_ = false;
+    // What the window was asked for while a session waited; done once it has returned.
     bool downloadPending_ = false;
     bool closePending_ = false;
     bool exitPending_ = false;

@@ -5,6 +5,7 @@
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
 #include "settings/settings.h"
+#include "settings/settings_endpoint.h"
 #include "settings/settings_file.h"
 
 #include <QApplication>
@@ -17,7 +18,8 @@ int main(int argc, char* argv[]) {
     meterlink::SystemClock clock;
     meterlink::QtEventPump pump;
     meterlink::pairPumpWithPort(pump, *port);
-    meterlink::ModbusLink link(*port, clock, pump, settings);
+    meterlink::ModbusLink link(*port, clock, pump,
+                               [&settings] { return meterlink::settingsEndpoint(settings); });
     meterlink::GridModel grid;
     meterlink::DwnLoad1 window(settings, meterlink::SettingsFile(QStringLiteral(".")), link, pump,
                                grid);

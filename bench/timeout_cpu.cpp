@@ -42,9 +42,8 @@ int main(int argc, char** argv) {
     SerialPort& port = *serialPort;
     QtEventPump pump;
     pairPumpWithPort(pump, port);
-    Settings settings{1, QStringLiteral("9600"), 1, QString()};
-    ModbusLink link(port, clock, pump, settings);
-    link.setDeviceOverride(pty.first());
+    const LinkEndpoint line{pty.first(), 9600, QString()};
+    ModbusLink link(port, clock, pump, [line] { return line; });
     if (link.OpenCommPort() != -1) {
         std::printf("%s\n", qPrintable(describe(link.lastFailure())));
         return 2;

@@ -4,7 +4,6 @@
 #include "cli/console_download_view.h"
 #include "cli/download_job.h"
 #include "cli/exit_codes.h"
-#include "cli/interruptible_port.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
 #include "cli/port_listing.h"
@@ -15,6 +14,7 @@
 #include "platform/system_clock.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
+#include "settings/settings_endpoint.h"
 #include "settings/settings_file.h"
 
 #include <QDeadlineTimer>
@@ -57,8 +57,7 @@ Settings startingSettings(const CliOptions& options, Console& console) {
 
 // Refreshes the four lines every 750 ms until a stop signal. On a terminal the lines are
 // redrawn in place; elsewhere a new set is printed whenever one changes.
-int watchDisplay(MeterCommands& commands, StopSignals& stop, InterruptiblePort& port,
-                 Console& console) {
+int watchDisplay(MeterCommands& commands, StopSignals& stop, Console& console) {
     MeterCommands::DisplayLines shown;
     bool printed = false;
     bool failing = false;
@@ -72,7 +71,7 @@ int watchDisplay(MeterCommands& commands, StopSignals& stop, InterruptiblePort& 
         const QDeadlineTimer nextTick(kWatchIntervalMs);
         QString why;
         const auto lines = commands.readDisplay(&why);
-        if (port.isCut())
+        if (stop.signalNumber() != 0)
             break;
         MeterCommands::DisplayLines next = shown;
         for (size_t n = 0; n < lines.size(); ++n)
@@ -124,13 +123,16 @@ int runCli(const QStringList& arguments, Console& console) {
 
     const Settings settings = startingSettings(options, console);
     const std::unique_ptr<SerialPort> serialPort = makeSerialPort();
-    InterruptiblePort port(*serialPort);
     SystemClock clock;
     QtEventPump pump;
     pairPumpWithPort(pump, *serialPort);
-    ModbusLink link(port, clock, pump, settings);
-    if (options.link.device)
-        link.setDeviceOverride(*options.link.device);
+    const std::optional<QString> device = options.link.device;
+    ModbusLink link(*serialPort, clock, pump, [&settings, device] {
+        LinkEndpoint endpoint = settingsEndpoint(settings);
+        if (device)
+            endpoint.device = *device;
+        return endpoint;
+    });
 
     LinkTrace trace;
     if (!options.link.tracePath.isEmpty()) {
@@ -150,7 +152,8 @@ int runCli(const QStringList& arguments, Console& console) {
                    QStringLiteral("stopped by %1")
                        .arg(signalNumber == SIGTERM ? QStringLiteral("SIGTERM")
                                                     : QStringLiteral("SIGINT")));
-        port.cut();
+        // Ends the waiting transaction at its next look and every later one of its session.
+        link.abort();
     });
 
     MeterCommands commands(link, settings.SlaveId, console.out, console.err);
@@ -159,7 +162,7 @@ int runCli(const QStringList& arguments, Console& console) {
     case CliCommand::Download: {
         ConsoleDownloadView view(console.out, console.err, console.errIsTerminal);
         status = runDownloadJob(link, pump, settings, view);
-        if (status != ExitDone && !port.isCut() && !view.reason().isEmpty())
+        if (status != ExitDone && stop.signalNumber() == 0 && !view.reason().isEmpty())
             printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
         // A download that finished before the stop was seen has written its file: that stands.
         if (status == ExitDone)
@@ -168,7 +171,7 @@ int runCli(const QStringList& arguments, Console& console) {
     }
     case CliCommand::Display:
         if (options.watch)
-            return watchDisplay(commands, stop, port, console);
+            return watchDisplay(commands, stop, console);
         status = commands.printDisplay();
         break;
     case CliCommand::Key:
@@ -181,7 +184,7 @@ int runCli(const QStringList& arguments, Console& console) {
     case CliCommand::None:
         break;
     }
-    if (port.isCut()) {
+    if (stop.signalNumber() != 0) {
         const bool terminated = stop.signalNumber() == SIGTERM;
         printLine(console.err,
                   QStringLiteral("meterlink-cli: stopped by %1")

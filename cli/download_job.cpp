@@ -24,6 +24,7 @@ int runDownloadJob(ModbusLink& link, EventPump& pump, const Settings& settings,
         return ExitFileNotWritten;
     case DownloadOutcome::DownloadFailed:
     case DownloadOutcome::LinkBusy:
+    case DownloadOutcome::Stopped:
         break;
     }
     return ExitLinkFailed;

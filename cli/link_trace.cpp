@@ -45,13 +45,17 @@ QString LinkTrace::eventKind(const LinkFailure& failure) {
     switch (failure.fault) {
     case LinkFault::NoAnswer:
     case LinkFault::AnswerStopped:
-        return failure.exceptionCode >= 0 ? QStringLiteral("exception")
-                                          : QStringLiteral("time-out");
+        return QStringLiteral("time-out");
+    case LinkFault::Refused:
+        return QStringLiteral("exception");
+    case LinkFault::Stopped:
+        return QStringLiteral("stopped");
     case LinkFault::CrcMismatch:
         return QStringLiteral("CRC failure");
     case LinkFault::PortNotOpened:
         return QStringLiteral("port");
     case LinkFault::BadArgument:
+    case LinkFault::BadSlave:
     case LinkFault::Busy:
         return QStringLiteral("refused");
     case LinkFault::None:

@@ -43,6 +43,7 @@ QString MeterCommands::registerLine(int address, quint8 high, quint8 low) {
 }
 
 int MeterCommands::readRegisters(int address, int count, int repeat) {
+    const LinkSession session(link_);
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -75,12 +76,12 @@ int MeterCommands::readRegisters(int address, int count, int repeat) {
 }
 
 int MeterCommands::pressKeys(const QString& keys) {
+    const LinkSession session(link_);
     for (int i = 0; i < keys.size(); ++i) {
         const QChar key = keys.at(i);
-        TransactionState& state = link_.state();
-        state.WriteHiBytes[1] = qint16(key.toLatin1());
-        state.WriteLoBytes[1] = 255;
-        if (link_.WriteMultipleRegisters(slave_, keyRegister, 1, 2) != -1) {
+        // The key's character in the high byte, 255 in the low one.
+        const quint16 value = quint16(quint8(key.toLatin1()) << 8 | 0xFF);
+        if (link_.writeRegisters(slave_, meter::KeyRegister, {value}) != -1) {
             print(err_, QStringLiteral("meterlink-cli: key %1 (%2 of %3) was not taken: %4")
                             .arg(key)
                             .arg(i + 1)
@@ -97,11 +98,13 @@ int MeterCommands::pressKeys(const QString& keys) {
 
 std::array<std::optional<QString>, MeterCommands::displayLines>
 MeterCommands::readDisplay(QString* why) {
+    const LinkSession session(link_);
     std::array<std::optional<QString>, displayLines> lines;
     for (int n = 0; n < displayLines; ++n) {
         // Every line is read even after one failed, as the display tab does.
-        if (link_.ReadHoldingRegisters(slave_, 0, firstDisplayRegister + registersPerLine * n,
-                                       registersPerLine) == -1) {
+        if (link_.ReadHoldingRegisters(
+                slave_, 0, meter::FirstDisplayRegister + meter::RegistersPerDisplayLine * n,
+                meter::RegistersPerDisplayLine) == -1) {
             lines[size_t(n)] = printableMeterText(CleanDisplayText(link_.state().ResponseData));
         } else if (why && why->isEmpty()) {
             *why = QStringLiteral("display line %1: %2").arg(n + 1).arg(failureText());

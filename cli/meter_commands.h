@@ -1,5 +1,7 @@
 #pragma once
 
+#include "modbus/meter_registers.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
@@ -12,13 +14,11 @@ namespace meterlink {
 class ModbusLink;
 
 // The register commands of meterlink-cli on a link: each returns its exit status and
-// prints its results on `out` and its reasons for failing on `err`.
+// prints its results on `out` and its reasons for failing on `err`. Each runs in one
+// session of the link, so that a stop ends it at once.
 class MeterCommands {
 public:
-    static constexpr int keyRegister = 209;
-    static constexpr int firstDisplayRegister = 24;
-    static constexpr int displayLines = 4;
-    static constexpr int registersPerLine = 10;
+    static constexpr int displayLines = meter::DisplayLines;
 
     using DisplayLines = std::array<QString, displayLines>;
 

@@ -8,29 +8,6 @@
 
 namespace meterlink {
 
-namespace {
-
-// Marks a tick as running for as long as it is on the call stack.
-class TickScope {
-public:
-    TickScope(bool& ticking, bool& abandoned) : ticking_(ticking), abandoned_(abandoned) {
-        ticking_ = true;
-        abandoned_ = false;
-    }
-    ~TickScope() {
-        ticking_ = false;
-        abandoned_ = false;
-    }
-    TickScope(const TickScope&) = delete;
-    TickScope& operator=(const TickScope&) = delete;
-
-private:
-    bool& ticking_;
-    bool& abandoned_;
-};
-
-} // namespace
-
 DisplayPanel::DisplayPanel(ModbusLink& link, const Settings& settings, DisplayView& view)
     : link_(link), settings_(settings), view_(view) {}
 
@@ -42,11 +19,11 @@ void DisplayPanel::Command1_Click(int index) {
 bool DisplayPanel::Timer1_Timer() {
     // The timer fires inside the link's waits too; a transaction started there would
     // wreck the one that waits.
-    if (ticking_ || downloadRunning_ || link_.busy()) {
+    LinkSession session(link_);
+    if (!session.owns()) {
         ++skippedTicks_;
         return false;
     }
-    TickScope scope(ticking_, abandoned_);
     PollDisplay();
     return true;
 }
@@ -54,21 +31,23 @@ bool DisplayPanel::Timer1_Timer() {
 void DisplayPanel::PollDisplay() {
     if (!keys_.isEmpty())
         sendOldestKey();
-    for (int index = 0; index < LineCount && !stopping(); ++index)
+    // After an abort the remaining reads fail at once and the lines keep their text.
+    for (int index = 0; index < LineCount; ++index)
         readLine(index);
 }
 
 void DisplayPanel::sendOldestKey() {
-    TransactionState& state = link_.state();
-    state.WriteHiBytes[1] = qint16(static_cast<unsigned char>(keys_.first()));
-    state.WriteLoBytes[1] = 255;
-    if (link_.WriteMultipleRegisters(settings_.SlaveId, KeyRegister, 1, 2) == -1)
+    // The key's character in the high byte, 255 in the low one.
+    const quint16 value = quint16(static_cast<unsigned char>(keys_.first()) << 8 | 0xFF);
+    if (link_.writeRegisters(settings_.SlaveId, meter::KeyRegister, {value}) == -1)
         keys_.removeFirst();
 }
 
 void DisplayPanel::readLine(int index) {
-    if (link_.ReadHoldingRegisters(settings_.SlaveId, 0, FirstLineRegister + LineRegisters * index,
-                                   LineRegisters) != -1) {
+    if (link_.ReadHoldingRegisters(settings_.SlaveId, 0,
+                                   meter::FirstDisplayRegister +
+                                       meter::RegistersPerDisplayLine * index,
+                                   meter::RegistersPerDisplayLine) != -1) {
         return; // the line keeps its text
     }
     showLine(index, displayLineText(CleanDisplayText(link_.state().ResponseData)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "display/key_buffer.h"
+#include "modbus/meter_registers.h"
 
 #include <QString>
 #include <array>
@@ -17,19 +18,16 @@ struct Settings;
 class DisplayPanel {
 public:
     static constexpr int DisplayTab = 3;
-    static constexpr int KeyRegister = 209;
-    static constexpr int FirstLineRegister = 24;
-    static constexpr int LineRegisters = 10;
-    static constexpr int LineCount = 4;
+    static constexpr int LineCount = meter::DisplayLines;
 
     DisplayPanel(ModbusLink& link, const Settings& settings, DisplayView& view);
 
     // Queues the key of keypad button `index`; an index outside the keypad queues nothing.
     void Command1_Click(int index);
 
-    // One tick: PollDisplay, unless the link is in use further down the call stack (a
-    // download, or this panel's previous tick still waiting). Then the tick is skipped
-    // whole. True when it polled.
+    // One tick: PollDisplay in a session of the link, unless another caller holds one
+    // further down the call stack (a download, or this panel's previous tick still
+    // waiting). Then the tick is skipped whole. True when it polled.
     bool Timer1_Timer();
 
     // One refresh: the oldest key to register 209, then the four display lines.
@@ -38,19 +36,12 @@ public:
     // Leaving the display tab stops the ticks; entering it blanks the lines and starts them.
     void SSTab1_Click(int previousTab, int currentTab);
 
-    // A download holds the link across its own waits; ticks are skipped until it ends.
-    void setDownloadRunning(bool running) { downloadRunning_ = running; }
-    // A tick in progress makes no further transactions: the window is about to close.
-    void abandonTick() { abandoned_ = ticking_; }
-    bool ticking() const { return ticking_; }
-
     const KeyBuffer& keyBuffer() const { return keys_; }
     // What the display lines show, one character per byte.
     const QString& line(int index) const { return lines_.at(size_t(index)); }
     int skippedTicks() const { return skippedTicks_; }
 
 private:
-    bool stopping() const { return abandoned_; }
     void sendOldestKey();
     void readLine(int index);
     void showLine(int index, const QString& text);
@@ -60,9 +51,6 @@ private:
     DisplayView& view_;
     KeyBuffer keys_;
     std::array<QString, LineCount> lines_;
-    bool ticking_ = false;
-    bool abandoned_ = false;
-    bool downloadRunning_ = false;
     int skippedTicks_ = 0;
 };
 

@@ -90,8 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     InMemoryPort port(clock,
                       [&](const QByteArray& written, double) { return meter.answer(written); });
     Settings settings{1, QStringLiteral("38400"), 1, directory.filePath("Logdata.csv")};
-    ModbusLink link(port, clock, pump, settings);
-    link.setDeviceOverride(QStringLiteral("line"));
+    ModbusLink link(port, clock, pump, [] {
+        return LinkEndpoint{QStringLiteral("line"), 38400, QString()};
+    });
     GridModel grid;
     Panel panel;
     DownloadLog download(link, pump, settings, grid, panel,

@@ -3,7 +3,6 @@
 #include "fuzz/fuzz_check.h"
 #include "modbus/crc16.h"
 #include "modbus/modbus_link.h"
-#include "settings/settings.h"
 #include "sim/fake_event_pump.h"
 #include "sim/in_memory_port.h"
 
@@ -76,10 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++answered;
         return {{answer, shape.delay}};
     });
-    Settings settings{1, QString::fromLatin1(shape.slowLine ? "1200" : "38400"), 1,
-                      QStringLiteral("Logdata.csv")};
-    ModbusLink link(port, clock, pump, settings);
-    link.setDeviceOverride(QStringLiteral("line"));
+    const LinkEndpoint line{QStringLiteral("line"), shape.slowLine ? 1200 : 38400, QString()};
+    ModbusLink link(port, clock, pump, [line] { return line; });
 
     const qint16 result = runTransaction(link, shape.function, shape.parameter);
     fuzzCheck(result == -1 || result == 0, "a transaction returns -1 or 0");

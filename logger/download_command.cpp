@@ -12,14 +12,11 @@ DownloadCommand::DownloadCommand(ModbusLink& link, const Settings& settings, Gri
                                  DownloadLog& download, DownloadView& view)
     : link_(link), settings_(settings), grid_(grid), download_(download), view_(view) {}
 
-void DownloadCommand::abandon() {
-    download_.abandon();
-}
-
 DownloadOutcome DownloadCommand::run() {
-    // A busy link means its transaction waits below us on this very stack: waiting here
-    // would never let it finish, so the caller has to come back later instead.
-    if (link_.busy())
+    // A session held elsewhere waits below us on this very stack: waiting here would never
+    // let it finish, so the caller has to come back later instead.
+    LinkSession session(link_);
+    if (!session.owns())
         return DownloadOutcome::LinkBusy;
 
     failureReason_.clear();
@@ -50,6 +47,12 @@ DownloadOutcome DownloadCommand::run() {
         break;
     default:
         failureReason_ = download_.failureReason();
+        if (link_.aborted()) {
+            // A stop is no failure of the meter: the file is left as it was.
+            view_.setStatusText(QStringLiteral("Download stopped"));
+            outcome = DownloadOutcome::Stopped;
+            break;
+        }
         view_.setStatusText(QStringLiteral("Error in Downloading!!"));
         outcome = DownloadOutcome::DownloadFailed;
         break;

@@ -10,8 +10,6 @@ namespace meterlink {
 
 namespace {
 
-constexpr int stateAddress = 76;
-constexpr int stateRegisters = 8;
 constexpr int stateBytes = 16;
 constexpr int channelConfigLength = 100;
 constexpr int channelNameOffset = 64;
@@ -73,7 +71,7 @@ void DownloadLog::writeHeader(int column, const QString& text) {
 
 void DownloadLog::readChannel(int k, int attempts) {
     bool read = false;
-    for (int attempt = 1; attempt <= attempts && !read && !abandoned_; ++attempt)
+    for (int attempt = 1; attempt <= attempts && !read && !link_.aborted(); ++attempt)
         read = link_.ReadLogBlock(settings_.SlaveId, channelBank, 128 + k, 0,
                                   channelConfigLength) == -1;
     if (!read)
@@ -96,7 +94,7 @@ bool DownloadLog::readBlock(qint32 offset, qint32 length, QByteArray& block) {
     const int addressHi = 128 + (offset % bankBytes) / 256;
     // An odd byte count cannot be asked for in words; the extra byte is half a record at most.
     const int words = (length + 1) / 2;
-    for (int attempt = 1; attempt <= attemptsPerBlock && !abandoned_; ++attempt) {
+    for (int attempt = 1; attempt <= attemptsPerBlock && !link_.aborted(); ++attempt) {
         if (link_.ReadLogBlock(settings_.SlaveId, bank, addressHi, 0, words) == -1) {
             block = link_.state().ResponseData;
             return true;
@@ -106,9 +104,10 @@ bool DownloadLog::readBlock(qint32 offset, qint32 length, QByteArray& block) {
 }
 
 bool DownloadLog::stopped() {
-    if (abandoned_)
-        failureReason_ = QStringLiteral("The download was stopped before it ended");
-    return abandoned_;
+    if (!link_.aborted())
+        return false;
+    failureReason_ = QStringLiteral("The download was stopped before it ended");
+    return true;
 }
 
 qint16 DownloadLog::finish(qint16 result) {
@@ -118,12 +117,12 @@ qint16 DownloadLog::finish(qint16 result) {
 
 qint16 DownloadLog::run() {
     failureReason_.clear();
-    abandoned_ = false;
     panel_.setProgress(0.0f);
 
     qint16 result = Failed;
     qint32 total = 0; // T; stays 0 when the state block gives none
-    if (link_.ReadHoldingRegisters(settings_.SlaveId, 0, stateAddress, stateRegisters) == -1) {
+    if (link_.ReadHoldingRegisters(settings_.SlaveId, 0, meter::LoggerStateRegister,
+                                   meter::LoggerStateRegisters) == -1) {
         const QByteArray state = link_.state().ResponseData;
         const qint32 length = logLength(state);
         if (length >= 0) {

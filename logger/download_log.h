@@ -2,6 +2,7 @@
 
 #include "logger/channel_flags.h"
 #include "logger/record_decoder.h"
+#include "modbus/meter_registers.h"
 
 #include <QByteArray>
 #include <QLocale>
@@ -20,8 +21,8 @@ class DownloadLog {
 public:
     static constexpr int blockBytes = 1024;
     static constexpr int bankBytes = 16384;
-    static constexpr int firstLogBank = 8;
-    static constexpr int channelBank = 24;
+    static constexpr int firstLogBank = meter::FirstLogBank;
+    static constexpr int channelBank = meter::ChannelBank;
     static constexpr int attemptsPerBlock = 3;
 
     enum Result : qint16 { Completed = 0, Empty = 1, Failed = 2 };
@@ -30,7 +31,8 @@ public:
                 DownloadPanel& panel, const QLocale& locale = QLocale::system());
 
     // The whole download: 0 completed, 1 the log is empty, 2 failed (see failureReason()).
-    // Expects a cleared grid.
+    // Expects a cleared grid. An abort() of the link's session ends it with 2 once the
+    // transaction in progress has returned.
     qint16 run();
 
     // Channel k (1..8): -1 when its name heads column k + 1. Kept from download to download.
@@ -41,10 +43,6 @@ public:
 
     // Why the latest run gave 2; empty otherwise.
     const QString& failureReason() const { return failureReason_; }
-
-    // Ends a running download with 2 once the transaction in progress has ended (the window
-    // is closing). The next run starts afresh.
-    void abandon() { abandoned_ = true; }
 
     // Keeps only the characters below 254 (the meter pads names with 254 and 255).
     static QByteArray StripHighChars(const QByteArray& text);
@@ -67,7 +65,6 @@ private:
     ChannelFlags channelInUse_{};
     qint32 lastGridRow_ = 1;
     QString failureReason_;
-    bool abandoned_ = false;
 };
 
 } // namespace meterlink

@@ -2,17 +2,35 @@
 
 namespace meterlink {
 
-quint16 crc16(const QByteArray& bytes) {
-    quint16 crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= quint8(c);
-        for (int bit = 0; bit < 8; ++bit) {
-            const bool low = crc & 1;
-            crc >>= 1;
-            if (low) {
-                crc ^= 0xA001;
+namespace {
+
+constexpr std::array<CrcStep, 256> makeCrcSteps() {
+    std::array<CrcStep, 256> steps{};
+    for (int low = 0; low < 256; ++low) {
+        int reg = low;
+        int bit = 0;
+        for (int i = 0; i < 8; ++i) {
+            bit = reg & 1;
+            reg >>= 1;
+            if (bit) {
+                reg ^= 0xA001;
             }
         }
+        steps[size_t(low)].fold = quint16(reg);
+        steps[size_t(low)].lastBit = qint16(bit);
+    }
+    return steps;
+}
+
+} // namespace
+
+const std::array<CrcStep, 256> crcSteps = makeCrcSteps();
+
+quint16 crc16(const QByteArray& bytes) {
+    quint16 crc = 0xFFFF;
+    qint16 lastBit = 0;
+    for (const char c : bytes) {
+        crc = crcUpdate(crc, quint8(c), lastBit);
     }
     return crc;
 }

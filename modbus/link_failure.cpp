@@ -23,20 +23,6 @@ QString exceptionName(int code) {
     }
 }
 
-QString exceptionText(const LinkFailure& f) {
-    if (f.exceptionCode < 0) {
-        return QString();
-    }
-    const QString name = exceptionName(f.exceptionCode);
-    return name.isEmpty() ? QStringLiteral("; slave %1 sent exception code %2")
-                                .arg(f.slave)
-                                .arg(f.exceptionCode)
-                          : QStringLiteral("; slave %1 sent exception code %2 (%3)")
-                                .arg(f.slave)
-                                .arg(f.exceptionCode)
-                                .arg(name);
-}
-
 } // namespace
 
 QString describe(const LinkFailure& f) {
@@ -47,19 +33,45 @@ QString describe(const LinkFailure& f) {
         return QStringLiteral("Port %1 not opened: %2")
             .arg(f.device.isEmpty() ? QStringLiteral("(none)") : f.device,
                  f.osReason.isEmpty() ? QStringLiteral("unknown reason") : f.osReason);
+    case LinkFault::BadSlave:
+        return f.slave == 0
+                   ? QStringLiteral("No request sent: slave ID 0 is the Modbus broadcast "
+                                    "address, which no meter answers; enter the meter's own "
+                                    "slave ID (1 to 255)")
+                   : QStringLiteral("No request sent: slave ID %1 is no Modbus address; a "
+                                    "meter's slave ID lies between 1 and 255")
+                         .arg(f.slave);
     case LinkFault::BadArgument:
         return QStringLiteral("Function %1 request not sent: a value does not fit its frame byte")
             .arg(f.functionCode);
     case LinkFault::Busy:
         return QStringLiteral("Function %1 request not sent: another transaction is in progress")
             .arg(f.functionCode);
+    case LinkFault::Stopped:
+        return f.sends == 0 ? QStringLiteral("Stopped before the function %1 request was sent")
+                                  .arg(f.functionCode)
+                            : QStringLiteral("Stopped while waiting for the answer from slave %1")
+                                  .arg(f.slave);
+    case LinkFault::Refused: {
+        const QString name = exceptionName(f.exceptionCode);
+        return name.isEmpty()
+                   ? QStringLiteral("Slave %1 refused the function %2 request (exception code %3)")
+                         .arg(f.slave)
+                         .arg(f.functionCode)
+                         .arg(f.exceptionCode)
+                   : QStringLiteral("Slave %1 refused the function %2 request: %3 (exception "
+                                    "code %4)")
+                         .arg(f.slave)
+                         .arg(f.functionCode)
+                         .arg(name)
+                         .arg(f.exceptionCode);
+    }
     case LinkFault::NoAnswer: {
         QString text = QStringLiteral("No answer from slave %1 at %2 baud after %3 %4")
                            .arg(f.slave)
                            .arg(f.baud)
                            .arg(f.sends)
                            .arg(f.sends == 1 ? QStringLiteral("send") : QStringLiteral("sends"));
-        text += exceptionText(f);
         if (!f.osReason.isEmpty()) {
             text += QStringLiteral("; write failed: ") + f.osReason;
         }
@@ -67,10 +79,9 @@ QString describe(const LinkFailure& f) {
     }
     case LinkFault::AnswerStopped:
         return QStringLiteral("Answer from slave %1 stopped after %2 %3")
-                   .arg(f.slave)
-                   .arg(f.bytesTaken)
-                   .arg(f.bytesTaken == 1 ? QStringLiteral("byte") : QStringLiteral("bytes")) +
-               exceptionText(f);
+            .arg(f.slave)
+            .arg(f.bytesTaken)
+            .arg(f.bytesTaken == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"));
     case LinkFault::CrcMismatch:
         return QStringLiteral("CRC mismatch in the answer from slave %1").arg(f.slave);
     }

@@ -8,9 +8,12 @@ enum class LinkFault {
     None,
     PortNotOpened, // the OS refused the device; osReason says why
     BadArgument,   // a value that cannot become a frame byte; nothing was sent
+    BadSlave,      // no meter can answer this slave ID; nothing was sent
     Busy,          // another transaction was waiting; nothing was sent
-    NoAnswer,      // the wait ran out (exceptionCode set when the bytes were an exception answer)
-    AnswerStopped, // a byte's take ran out after bytesTaken bytes
+    Stopped,       // the session was aborted: the wait ended, or nothing was sent (sends 0)
+    NoAnswer,      // the wait ran out with nothing received
+    AnswerStopped, // the answer broke off after bytesTaken bytes
+    Refused,       // the meter sent an exception answer (exceptionCode)
     CrcMismatch,
 };
 

@@ -2,13 +2,9 @@
 
 #include "modbus/crc16.h"
 #include "modbus/link_logging.h"
-#include "settings/numeric_value.h"
-#include "settings/serial_port_name.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <initializer_list>
 
 namespace meterlink {
 
@@ -27,15 +23,6 @@ bool allBytes(std::initializer_list<int> values) {
     return std::all_of(values.begin(), values.end(), isByte);
 }
 
-// The line speed a baud text stands for: its numeric value, 0 when that is no speed at all.
-qint32 baudFromText(const QString& text) {
-    const double value = std::nearbyint(numericValue(text));
-    if (!std::isfinite(value) || value < 1 || value > 100000000) {
-        return 0;
-    }
-    return qint32(value);
-}
-
 // The exception code when the bytes begin with a Modbus exception answer to this request.
 int exceptionCodeOf(const QByteArray& bytes, int slave, int functionCode) {
     if (bytes.size() < 5 || quint8(bytes[0]) != slave ||
@@ -45,32 +32,14 @@ int exceptionCodeOf(const QByteArray& bytes, int slave, int functionCode) {
     return quint8(bytes[2]);
 }
 
-// Eight shifts of the CRC register depend only on its low byte: what they fold into the
-// register, and the last bit they shift out, worked out once for every low byte.
-struct CrcStep {
-    qint32 fold = 0;
-    qint16 lastBit = 0;
-};
-
-constexpr std::array<CrcStep, 256> makeCrcSteps() {
-    std::array<CrcStep, 256> steps{};
-    for (int low = 0; low < 256; ++low) {
-        qint32 reg = low;
-        qint16 bit = 0;
-        for (int i = 0; i < 8; ++i) {
-            bit = qint16(reg & 1);
-            reg >>= 1;
-            if (bit) {
-                reg ^= 0xA001;
-            }
-        }
-        steps[size_t(low)].fold = reg;
-        steps[size_t(low)].lastBit = bit;
-    }
-    return steps;
+// The frame bytes before the CRC: slave, function, then the row's own.
+QByteArray frameOf(std::initializer_list<int> values) {
+    QByteArray frame;
+    frame.reserve(int(values.size()) + 2);
+    for (const int b : values)
+        frame.append(char(b));
+    return frame;
 }
-
-constexpr std::array<CrcStep, 256> crcSteps = makeCrcSteps();
 
 class BusyGuard {
 public:
@@ -85,12 +54,8 @@ private:
 
 } // namespace
 
-ModbusLink::ModbusLink(SerialPort& port, Clock& clock, EventPump& pump, const Settings& settings)
-    : port_(port), clock_(clock), pump_(pump), settings_(settings) {}
-
-void ModbusLink::setDeviceOverride(const QString& device) {
-    deviceOverride_ = device;
-}
+ModbusLink::ModbusLink(SerialPort& port, Clock& clock, EventPump& pump, EndpointSource endpoint)
+    : port_(port), clock_(clock), pump_(pump), endpoint_(std::move(endpoint)) {}
 
 void ModbusLink::setObserver(LinkObserver* observer) {
     observer_ = observer;
@@ -107,12 +72,30 @@ void ModbusLink::report(const QString& what) {
     }
 }
 
+bool ModbusLink::beginSession() {
+    if (session_ != Session::None) {
+        return false;
+    }
+    session_ = Session::Explicit;
+    aborted_ = false;
+    return true;
+}
+
+void ModbusLink::endSession() {
+    session_ = Session::None;
+    aborted_ = false;
+}
+
+void ModbusLink::abort() {
+    if (session_ != Session::None) {
+        aborted_ = true;
+    }
+}
+
 qint32 ModbusLink::CrcUpdate(qint32 value) {
     // Only byte values belong here; masking keeps the register within 16 bits whatever comes.
-    const qint32 reg = (state_.CrcRegister ^ (value & 0xFF)) & 0xFFFF;
-    const CrcStep& step = crcSteps[size_t(reg & 0xFF)];
-    state_.CrcBit = step.lastBit;
-    state_.CrcRegister = (reg >> 8) ^ step.fold;
+    state_.CrcRegister =
+        crcUpdate(quint16(state_.CrcRegister), quint8(value & 0xFF), state_.CrcBit);
     return state_.CrcRegister;
 }
 
@@ -120,22 +103,25 @@ bool ModbusLink::openPort() {
     if (port_.isOpen()) {
         return true;
     }
-    const QString device =
-        deviceOverride_.isEmpty() ? serialDeviceName(settings_.PortNumber) : deviceOverride_;
-    const qint32 baud = baudFromText(settings_.BaudText);
-    openedDevice_ = device;
-    openedBaud_ = baud;
+    const LinkEndpoint endpoint = firstOpened_ ? *firstOpened_ : endpoint_();
+    openedDevice_ = endpoint.device;
+    openedBaud_ = endpoint.baud;
     QString reason;
-    if (baud <= 0) {
-        reason = QStringLiteral("baud rate \"%1\" is not a number").arg(settings_.BaudText);
+    if (!endpoint.unusable.isEmpty()) {
+        reason = endpoint.unusable;
+    } else if (endpoint.baud <= 0) {
+        reason = QStringLiteral("no line speed");
     } else {
-        port_.configure(device, baud);
+        port_.configure(endpoint.device, endpoint.baud);
         if (!port_.open() || !port_.isOpen()) {
             reason = port_.errorText();
         }
     }
     if (reason.isNull()) {
-        qCDebug(lcLink) << "opened" << device << "at" << baud << "baud";
+        qCDebug(lcLink) << "opened" << endpoint.device << "at" << endpoint.baud << "baud";
+        if (!firstOpened_) {
+            firstOpened_ = endpoint;
+        }
         return true;
     }
     if (reason.isEmpty()) {
@@ -145,8 +131,8 @@ bool ModbusLink::openPort() {
     failure_.fault = LinkFault::PortNotOpened;
     failure_.functionCode = function_;
     failure_.slave = slave_;
-    failure_.device = device;
-    failure_.baud = baud;
+    failure_.device = endpoint.device;
+    failure_.baud = endpoint.baud;
     failure_.osReason = reason;
     report(describe(failure_));
     return false;
@@ -196,15 +182,30 @@ qint16 ModbusLink::takeBytes(int count) {
             start = wholeSecond(now());
         }
         pump_.yield();
+        if (aborted_) {
+            return 0;
+        }
         const double t = now();
         if (t < start - 1.0) {
             // Midnight passed (or the clock was set back): count from the new time.
             start = wholeSecond(t);
         }
-        if (t > start + 2.0) {
+        if (t > start + byteTakeLimit) {
             return 0;
         }
     }
+}
+
+qint16 ModbusLink::refuse(LinkFault fault, int functionCode, int slave) {
+    failure_ = LinkFailure{};
+    failure_.fault = fault;
+    failure_.functionCode = functionCode;
+    failure_.slave = slave;
+    // A stopped session's later transactions fail quietly: the stop was told once.
+    if (fault != LinkFault::Stopped) {
+        report(describe(failure_));
+    }
+    return 0;
 }
 
 qint16 ModbusLink::refuseBusy(int functionCode, int slave) {
@@ -217,13 +218,13 @@ qint16 ModbusLink::refuseBusy(int functionCode, int slave) {
     return 0;
 }
 
-qint16 ModbusLink::rejectArguments(int functionCode, int slave) {
-    failure_ = LinkFailure{};
-    failure_.fault = LinkFault::BadArgument;
-    failure_.functionCode = functionCode;
-    failure_.slave = slave;
-    report(describe(failure_));
-    return 0;
+bool ModbusLink::yieldAndLook() {
+    pump_.yield();
+    if (aborted_) {
+        fail(LinkFault::Stopped);
+        return false;
+    }
+    return true;
 }
 
 bool ModbusLink::beginTransaction(int functionCode, int slave) {
@@ -233,14 +234,15 @@ bool ModbusLink::beginTransaction(int functionCode, int slave) {
     writeError_.clear();
     answer_.clear();
     request_.clear();
-    pump_.yield();
+    if (!yieldAndLook()) {
+        return false;
+    }
     if (!openPort()) {
         return false;
     }
     port_.discardInput();
     port_.discardOutput();
-    pump_.yield();
-    return true;
+    return yieldAndLook();
 }
 
 void ModbusLink::sendRequest(QByteArray frame) {
@@ -279,7 +281,9 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
     double lastSend = wholeSecond(now());
     double start = lastSend;
     for (;;) {
-        pump_.yield();
+        if (!yieldAndLook()) {
+            return false;
+        }
         const qint64 waiting = port_.bytesWaiting();
         state_.ReceivedCount = qint16(std::clamp<qint64>(waiting, 0, 32767));
         if (waiting >= expected) {
@@ -308,16 +312,13 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         writeFrame(true);
         lastSend = wholeSecond(now());
     }
-    // Whatever did come may say why: an exception answer is the usual case.
+    // Whatever did come says why: an exception answer, or an answer that broke off.
     const QByteArray rest = port_.take(std::max<qint64>(0, port_.bytesWaiting()));
     answer_.assign(rest.constData(), size_t(rest.size()));
     if (!answer_.empty()) {
-        qCDebug(lcLink) << "received" << answerBytes().toHex(' ');
-        if (observer_) {
-            observer_->frameReceived(now(), answerBytes());
-        }
+        traceAnswer(nullptr);
     }
-    fail(LinkFault::NoAnswer, exceptionCodeOf(answerBytes(), slave_, function_));
+    failWithAnswer(answer_.empty() ? LinkFault::NoAnswer : LinkFault::AnswerStopped);
     return false;
 }
 
@@ -325,14 +326,26 @@ QByteArray ModbusLink::answerBytes() const {
     return QByteArray(answer_.data(), qsizetype(answer_.size()));
 }
 
+void ModbusLink::traceAnswer(const char* note) {
+    if (note) {
+        qCDebug(lcLink) << "received" << answerBytes().toHex(' ') << note;
+    } else {
+        qCDebug(lcLink) << "received" << answerBytes().toHex(' ');
+    }
+    if (observer_) {
+        observer_->frameReceived(now(), answerBytes());
+    }
+}
+
 bool ModbusLink::takeAnswerByte(int& value) {
     if (takeBytes(1) != -1) {
-        // A byte that never came is not read as the one before it: the answer is incomplete.
-        qCDebug(lcLink) << "received" << answerBytes().toHex(' ') << "(stopped)";
-        if (observer_) {
-            observer_->frameReceived(now(), answerBytes());
+        if (aborted_) {
+            fail(LinkFault::Stopped);
+            return false;
         }
-        fail(LinkFault::AnswerStopped, exceptionCodeOf(answerBytes(), slave_, function_));
+        // A byte that never came is not read as the one before it: the answer is incomplete.
+        traceAnswer("(stopped)");
+        failWithAnswer(LinkFault::AnswerStopped);
         return false;
     }
     const char byte = state_.RxBytes.constData()[0];
@@ -347,21 +360,14 @@ bool ModbusLink::takeHeaderBytes(int count) {
         if (!takeAnswerByte(b)) {
             return false;
         }
-        state_.HeaderBytes[i] = b;
+        state_.HeaderBytes[size_t(i)] = b;
         if (i == 1) {
             // The answer's CRC starts with its first byte.
             state_.CrcRegister = 0xFFFF;
         }
-        state_.CrcRegister = CrcUpdate(b);
+        CrcUpdate(b);
     }
     return true;
-}
-
-void ModbusLink::appendThroughCrc(QByteArray& bytes, std::initializer_list<int> values) {
-    for (const int b : values) {
-        bytes.append(char(b));
-        state_.CrcRegister = CrcUpdate(b);
-    }
 }
 
 bool ModbusLink::takeResponseData(int count, qint32* eachByte) {
@@ -377,7 +383,7 @@ bool ModbusLink::takeResponseData(int count, qint32* eachByte) {
             *eachByte = b;
         }
         state_.ResponseData.data()[i] = char(b);
-        state_.CrcRegister = CrcUpdate(b);
+        CrcUpdate(b);
     }
     return true;
 }
@@ -390,14 +396,16 @@ qint16 ModbusLink::compareResponseCrc() {
     if (!takeAnswerByte(receivedLo) || !takeAnswerByte(receivedHi)) {
         return 0;
     }
-    qCDebug(lcLink) << "received" << answerBytes().toHex(' ');
-    if (observer_) {
-        observer_->frameReceived(now(), answerBytes());
-    }
+    traceAnswer(nullptr);
     if (state_.ResponseCrcHi != receivedHi || state_.ResponseCrcLo != receivedLo) {
         return fail(LinkFault::CrcMismatch);
     }
     return succeed();
+}
+
+qint16 ModbusLink::failWithAnswer(LinkFault fault) {
+    const int code = exceptionCodeOf(answerBytes(), slave_, function_);
+    return code >= 0 ? fail(LinkFault::Refused, code) : fail(fault);
 }
 
 qint16 ModbusLink::fail(LinkFault fault, int exceptionCode) {
@@ -426,120 +434,138 @@ qint16 ModbusLink::succeed() {
     return -1;
 }
 
-qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo, int count) {
+int ModbusLink::expectedLength(const TransactionRow& row) const {
+    switch (row.expected) {
+    case ExpectedLength::TwiceCountPlusFive:
+        return 2 * state_.QuantityLo + 5;
+    case ExpectedLength::Eight:
+        return 8;
+    case ExpectedLength::Quantity:
+        return state_.QuantityHi * 256 + state_.QuantityLo;
+    }
+    return 0;
+}
+
+qint16 ModbusLink::transact(const TransactionRow& row, int slave, int quantity, int startAddress,
+                            const QByteArray& request, bool argumentsFit) {
     if (busy_) {
-        return refuseBusy(3, slave);
+        return refuseBusy(row.functionCode, slave);
     }
-    if (!allBytes({slave, addressHi, addressLo, count})) {
-        return rejectArguments(3, slave);
+    if (aborted_) {
+        return refuse(LinkFault::Stopped, row.functionCode, slave);
     }
+    if (slave < 1 || slave > 255) {
+        return refuse(LinkFault::BadSlave, row.functionCode, slave);
+    }
+    if (!argumentsFit) {
+        return refuse(LinkFault::BadArgument, row.functionCode, slave);
+    }
+    const bool ownSession = session_ == Session::None;
+    if (ownSession) {
+        session_ = Session::OneTransaction;
+    }
+    const qint16 result = run(row, slave, quantity, startAddress, request);
+    if (ownSession) {
+        endSession();
+    }
+    return result;
+}
+
+qint16 ModbusLink::run(const TransactionRow& row, int slave, int quantity, int startAddress,
+                       const QByteArray& request) {
     BusyGuard guard(busy_);
-    if (!beginTransaction(3, slave)) {
+    if (!beginTransaction(row.functionCode, slave)) {
         return 0;
     }
 
     state_.CrcRegister = 0xFFFF;
-    state_.FunctionCode = 3;
+    state_.FunctionCode = row.functionCode;
     state_.SlaveAddress = slave;
-    state_.QuantityHi = qint16(count / 256);
-    state_.QuantityLo = qint16(count & 255);
-    QByteArray frame;
-    appendThroughCrc(frame, {slave, 3, addressHi, addressLo, state_.QuantityHi, state_.QuantityLo});
-    sendRequest(frame);
-    pump_.yield();
+    state_.QuantityHi = qint16(quantity / 256);
+    state_.QuantityLo = qint16(quantity & 255);
+    if (row.requestCarriesData) {
+        state_.StartAddress = startAddress;
+        state_.WriteData = request.mid(row.requestHeaderBytes);
+    }
+    for (const char b : request) {
+        CrcUpdate(quint8(b));
+    }
+    sendRequest(request);
+    if (!yieldAndLook()) {
+        return 0;
+    }
 
-    if (!awaitResponse(2 * state_.QuantityLo + 5, 1.0, 3.0)) {
+    if (!awaitResponse(expectedLength(row), row.resendAfter, row.overallLimit)) {
         return 0;
     }
-    if (!takeHeaderBytes(3)) {
+    if (!takeHeaderBytes(row.answerHeaderBytes)) {
         return 0;
     }
-    // Each data byte passes through header byte 4 on its way.
-    if (!takeResponseData(state_.HeaderBytes[3], &state_.HeaderBytes[4])) {
+    int dataBytes = 0;
+    switch (row.dataCount) {
+    case DataCount::None:
+        return compareResponseCrc();
+    case DataCount::HeaderByteThree:
+        dataBytes = state_.HeaderBytes[3];
+        break;
+    case DataCount::HeaderSixAndByteSeven: {
+        int countLo = 0;
+        if (!takeAnswerByte(countLo)) {
+            return 0;
+        }
+        CrcUpdate(countLo);
+        dataBytes = state_.HeaderBytes[6] * 256 + countLo;
+        break;
+    }
+    }
+    if (!takeResponseData(dataBytes,
+                          row.dataThroughHeaderFour ? &state_.HeaderBytes[4] : nullptr)) {
         return 0;
     }
     return compareResponseCrc();
+}
+
+qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo, int count) {
+    return transact(readRegistersRow, slave, count, 0,
+                    frameOf({slave, 3, addressHi, addressLo, count / 256, count & 255}),
+                    allBytes({addressHi, addressLo, count}));
 }
 
 qint16 ModbusLink::WriteMultipleRegisters(int slave, int startAddress, int count, int byteCount) {
-    if (busy_) {
-        return refuseBusy(16, slave);
+    bool fits = count >= 1 && count <= 36 && isByte(byteCount) && startAddress >= 0 &&
+                startAddress <= 65535;
+    QByteArray request;
+    if (fits) {
+        request = frameOf({slave, 16, startAddress / 256, startAddress & 255, count / 256,
+                           count & 255, byteCount});
+        for (int i = 1; fits && i <= count; ++i) {
+            fits = isByte(state_.WriteHiBytes[size_t(i)]) && isByte(state_.WriteLoBytes[size_t(i)]);
+            request.append(char(state_.WriteHiBytes[size_t(i)]));
+            request.append(char(state_.WriteLoBytes[size_t(i)]));
+        }
     }
-    bool valuesFit = count >= 1 && count <= 36;
-    for (int i = 1; valuesFit && i <= count; ++i) {
-        valuesFit = isByte(state_.WriteHiBytes[i]) && isByte(state_.WriteLoBytes[i]);
-    }
-    if (!valuesFit || !allBytes({slave, byteCount}) || startAddress < 0 || startAddress > 65535) {
-        return rejectArguments(16, slave);
-    }
-    BusyGuard guard(busy_);
-    if (!beginTransaction(16, slave)) {
-        return 0;
-    }
+    return transact(writeRegistersRow, slave, count, startAddress, request, fits);
+}
 
-    state_.FunctionCode = 16;
-    state_.SlaveAddress = slave;
-    state_.StartAddress = startAddress;
-    state_.QuantityHi = qint16(count / 256);
-    state_.QuantityLo = qint16(count & 255);
-    state_.CrcRegister = 0xFFFF;
-    QByteArray frame;
-    appendThroughCrc(frame, {slave, 16, startAddress / 256, startAddress & 255, state_.QuantityHi,
-                             state_.QuantityLo, byteCount});
-    state_.WriteData.clear();
-    for (int i = 1; i <= count; ++i) {
-        appendThroughCrc(state_.WriteData, {state_.WriteHiBytes[i], state_.WriteLoBytes[i]});
+qint16 ModbusLink::writeRegisters(int slave, int startAddress,
+                                  std::initializer_list<quint16> values) {
+    const int count = int(values.size());
+    if (count >= 1 && count <= 36 && !busy_) {
+        int i = 1;
+        for (const quint16 value : values) {
+            state_.WriteHiBytes[size_t(i)] = qint16(value >> 8);
+            state_.WriteLoBytes[size_t(i)] = qint16(value & 0xFF);
+            ++i;
+        }
     }
-    sendRequest(frame + state_.WriteData);
-    pump_.yield();
-
-    if (!awaitResponse(8, 1.0, 3.0)) {
-        return 0;
-    }
-    if (!takeHeaderBytes(6)) {
-        return 0;
-    }
-    return compareResponseCrc();
+    return WriteMultipleRegisters(slave, startAddress, count, 2 * count);
 }
 
 qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressLo, int length) {
-    if (busy_) {
-        return refuseBusy(96, slave);
-    }
-    if (!allBytes({slave, bank, addressHi, addressLo}) || length < 0 || length > 32767) {
-        return rejectArguments(96, slave);
-    }
-    BusyGuard guard(busy_);
-    if (!beginTransaction(96, slave)) {
-        return 0;
-    }
-
-    state_.CrcRegister = 0xFFFF;
-    state_.FunctionCode = 96;
-    state_.SlaveAddress = slave;
-    state_.QuantityHi = qint16(length / 256);
-    state_.QuantityLo = qint16(length & 255);
-    QByteArray frame;
-    appendThroughCrc(frame,
-                     {slave, 96, bank, addressHi, addressLo, state_.QuantityHi, state_.QuantityLo});
-    sendRequest(frame);
-    pump_.yield();
-
-    if (!awaitResponse(state_.QuantityHi * 256 + state_.QuantityLo, 4.0, 3.0)) {
-        return 0;
-    }
-    if (!takeHeaderBytes(6)) {
-        return 0;
-    }
-    int countLo = 0;
-    if (!takeAnswerByte(countLo)) {
-        return 0;
-    }
-    state_.CrcRegister = CrcUpdate(countLo);
-    if (!takeResponseData(state_.HeaderBytes[6] * 256 + countLo, nullptr)) {
-        return 0;
-    }
-    return compareResponseCrc();
+    const bool fits = allBytes({bank, addressHi, addressLo}) && length >= 0 && length <= 32767;
+    return transact(readLogBlockRow, slave, length, 0,
+                    frameOf({slave, 96, bank, addressHi, addressLo, length / 256, length & 255}),
+                    fits);
 }
 
 } // namespace meterlink

@@ -35,6 +35,8 @@ public:
     void setResponder(Responder responder) { responder_ = std::move(responder); }
     // A non-empty reason makes every open() fail with it; empty makes the port openable.
     void setOpenFailure(const QString& reason) { openFailure_ = reason; }
+    // The device goes away, as an unplugged adapter does: the port is no longer open.
+    void unplug() { open_ = false; }
     // Puts bytes on the wire from the meter's side, after `delaySeconds` (noise, junk).
     void inject(const QByteArray& bytes, double delaySeconds = 0.0);
     // Delay between the request's last byte and the reply's first.

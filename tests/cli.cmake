@@ -1,7 +1,7 @@
 # meterlink-cli: its arguments, trace and commands on the in-memory line, and end to end
 # against meterlink-sim on a pseudo-terminal.
 meterlink_test(cli_core_test
-    ${CMAKE_CURRENT_LIST_DIR}/cli_world.h
+    ${CMAKE_CURRENT_LIST_DIR}/cli_world.h ${CMAKE_CURRENT_LIST_DIR}/line_endpoint.h
     ${CMAKE_CURRENT_LIST_DIR}/cli_options_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/cli_core_test.cpp
     ${CMAKE_SOURCE_DIR}/cli/cli_runner.cpp

@@ -102,8 +102,8 @@ TEST(LinkTraceTest, CrcFailuresAndExceptionAnswersAreMarked) {
     const QStringList lines = w.lines();
     ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines[2].mid(13), QString("!! CRC failure: CRC mismatch in the answer from slave 1"));
-    EXPECT_TRUE(lines.last().mid(13).startsWith("!! exception: no answer from slave 1"));
-    EXPECT_TRUE(lines.last().endsWith("exception code 2 (illegal data address)"));
+    EXPECT_EQ(lines.last().mid(13), QString("!! exception: slave 1 refused the function 3 request: "
+                                            "illegal data address (exception code 2)"));
     EXPECT_TRUE(lines[lines.size() - 2].mid(13).startsWith("RX 01 83 02"));
 }
 
@@ -264,15 +264,15 @@ TEST(DownloadJobTest, AFileThatCannotBeWrittenExits3) {
     EXPECT_TRUE(w.view.reason().contains("missing")) << w.view.reason().toStdString();
 }
 
-TEST(DownloadJobTest, ACutPortEndsTheDownloadAtOnceWithoutAFile) {
+TEST(DownloadJobTest, AnAbortEndsTheDownloadAtOnceAsAStopWithoutAFile) {
     DownloadWorld w(3000);
-    // Cut in the middle of the log: the waiting block and everything after fail at once.
+    // Stopped in the middle of the log: the waiting block and everything after fail at once.
     w.pump.setHook([&w] {
         if (w.memoryPort.written().size() == 14)
-            w.port.cut();
+            w.link.abort();
     });
     EXPECT_EQ(w.run(), ExitLinkFailed);
-    EXPECT_TRUE(w.port.isCut());
+    EXPECT_EQ(w.out.data(), QByteArray("Downloading\nDownload stopped\n"));
     EXPECT_EQ(w.memoryPort.written().size(), 14u);
     EXPECT_LT(w.clock.elapsed(), 5.0);
     EXPECT_FALSE(QFile::exists(w.settings.SaveFileName));

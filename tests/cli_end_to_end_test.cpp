@@ -314,13 +314,17 @@ TEST_F(CliEndToEndTest, SigintAndSigtermStopADownloadWithoutAFileAndWithTheTrace
         const CliRun stopped = interruptedDownload(where, signal);
         EXPECT_EQ(stopped.status, status) << stopped.err.toStdString();
         EXPECT_TRUE(stopped.err.contains(QByteArray("stopped by ") + name)) << stopped.err.data();
-        EXPECT_EQ(stopped.out, QByteArray("Downloading\nError in Downloading!!\n"));
+        EXPECT_EQ(stopped.out, QByteArray("Downloading\nDownload stopped\n"));
         EXPECT_FALSE(QFile::exists(QDir(where).filePath("Logdata.csv")));
         const QList<QByteArray> trace = linesOf(QDir(where).filePath("trace.log"));
         EXPECT_TRUE(trace.value(0).contains(" TX 01 03 00 4C")) << trace.value(0).data();
         bool noted = false;
-        for (const QByteArray& line : trace)
+        for (const QByteArray& line : trace) {
             noted = noted || line.endsWith(QByteArray(" -- stopped by ") + name);
+            // A stop is told as a stop: no broken-off answer, no port refusing to open.
+            EXPECT_FALSE(line.contains("stopped after") || line.contains("not opened"))
+                << line.data();
+        }
         EXPECT_TRUE(noted) << name;
     }
 }

@@ -24,8 +24,7 @@ TEST(Crc16, LinkRoutineMatchesThePureFunctionAndStaysWithin16Bits) {
     FakeClock clock;
     FakeEventPump pump(clock);
     InMemoryPort port(clock);
-    Settings settings;
-    ModbusLink link(port, clock, pump, settings);
+    ModbusLink link(port, clock, pump, [] { return LinkEndpoint{}; });
     const QByteArray digits("123456789");
     link.state().CrcRegister = 0xFFFF;
     qint32 last = 0;
@@ -45,8 +44,7 @@ TEST(Crc16, LinkRoutineFoldsEveryByteAsEightShiftsWould) {
     FakeClock clock;
     FakeEventPump pump(clock);
     InMemoryPort port(clock);
-    Settings settings;
-    ModbusLink link(port, clock, pump, settings);
+    ModbusLink link(port, clock, pump, [] { return LinkEndpoint{}; });
     for (qint32 start = 0; start <= 0xFFFF; start += 251) {
         for (int value = 0; value < 256; ++value) {
             qint32 reg = start ^ value;
@@ -82,9 +80,9 @@ TEST_P(RequestFrames, AreWrittenByteExactAndAnsweredWithSuccess) {
     InMemoryPort port(clock, [&](const QByteArray&, double) {
         return std::vector<MeterReply>{{withCrc(QByteArray::fromHex(c.answerWithoutCrc))}};
     });
-    Settings settings{1, QStringLiteral("9600"), 1, QString()};
-    ModbusLink link(port, clock, pump, settings);
-    link.setDeviceOverride(QStringLiteral("line"));
+    ModbusLink link(port, clock, pump, [] {
+        return LinkEndpoint{QStringLiteral("line"), 9600, QString()};
+    });
     link.state().WriteHiBytes[1] = 0x45;
     link.state().WriteLoBytes[1] = 0xFF;
 

@@ -10,6 +10,7 @@
 #include "sim/fake_event_pump.h"
 #include "sim/in_memory_port.h"
 #include "sim/simulated_meter.h"
+#include "tests/line_endpoint.h"
 
 #include <QTemporaryDir>
 #include <functional>
@@ -38,7 +39,6 @@ const std::vector<QByteArray> kLineReads = {
 // The meter on an in-memory line, the link and the display panel.
 struct DisplayWorld {
     DisplayWorld() {
-        link.setDeviceOverride(QStringLiteral("line"));
         meter.display().setMode(MeterDisplay::Mode::Plain);
         port.setResponder([this](const QByteArray& written, double now) {
             if (intercept) {
@@ -68,7 +68,7 @@ struct DisplayWorld {
     FakeEventPump pump{clock, 0.002};
     InMemoryPort port{clock};
     Settings settings{1, QStringLiteral("38400"), 1, QStringLiteral("Logdata.csv")};
-    ModbusLink link{port, clock, pump, settings};
+    ModbusLink link{port, clock, pump, lineAtSettingsSpeed(settings)};
     SimulatedMeter meter{MeterLog(), 1};
     RecordingView view;
     DisplayPanel panel{link, settings, view};
@@ -212,7 +212,7 @@ TEST_F(DisplayPolling, TickFallingDueDuringATickIsSkippedWhole) {
     EXPECT_GT(panel.skippedTicks(), 0);
     EXPECT_EQ(world.frameCount(), 5u);
     EXPECT_EQ(world.meter.keysReceived(), "1");
-    EXPECT_FALSE(panel.ticking());
+    EXPECT_FALSE(world.link.inSession());
 }
 
 TEST_F(DisplayPolling, TickWhileAnotherTransactionWaitsSendsNothing) {
@@ -224,10 +224,10 @@ TEST_F(DisplayPolling, TickWhileAnotherTransactionWaitsSendsNothing) {
     EXPECT_TRUE(world.view.lineWrites.empty());
 }
 
-TEST_F(DisplayPolling, AbandonedTickMakesNoFurtherTransactions) {
+TEST_F(DisplayPolling, AbortedTickMakesNoFurtherTransactions) {
     world.pump.setHook([&] {
         if (world.frameCount() == 1)
-            panel.abandonTick();
+            world.link.abort();
     });
     panel.Timer1_Timer();
     EXPECT_EQ(world.frameCount(), 1u);
@@ -308,9 +308,7 @@ DownloadRun downloadWithTicks(bool ticking) {
     DownloadRun run;
     if (ticking)
         world.pump.setHook([&] { run.polls += world.panel.Timer1_Timer() ? 1 : 0; });
-    world.panel.setDownloadRunning(true);
     run.outcome = command.run();
-    world.panel.setDownloadRunning(false);
     run.frames = world.frames();
     run.statuses = recorder.statuses;
     for (int row = 0; row <= download.LastGridRow(); ++row) {

@@ -10,7 +10,7 @@ meterlink_test(logger_core_test
 target_link_libraries(logger_core_test PRIVATE meterlink_logger Qt6::Test)
 
 meterlink_test(logger_download_test
-    ${CMAKE_CURRENT_LIST_DIR}/logger_test_world.h
+    ${CMAKE_CURRENT_LIST_DIR}/logger_test_world.h ${CMAKE_CURRENT_LIST_DIR}/line_endpoint.h
     ${CMAKE_CURRENT_LIST_DIR}/download_log_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/download_command_test.cpp
 )

@@ -9,6 +9,7 @@
 #include "sim/fake_event_pump.h"
 #include "sim/in_memory_port.h"
 #include "sim/simulated_meter.h"
+#include "tests/line_endpoint.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -58,7 +59,6 @@ struct BlockRequest {
 // The meter on an in-memory line, the link, the grid and the download, all in one place.
 struct LoggerWorld {
     explicit LoggerWorld(MeterLog log = MeterLog()) : meter(std::move(log)) {
-        link.setDeviceOverride(QStringLiteral("line"));
         port.setResponder([this](const QByteArray& written, double now) {
             if (intercept) {
                 if (auto replies = intercept(written))
@@ -95,7 +95,7 @@ struct LoggerWorld {
     FakeEventPump pump{clock, 0.002};
     InMemoryPort port{clock};
     Settings settings{1, QStringLiteral("38400"), 1, QStringLiteral("Logdata.csv")};
-    ModbusLink link{port, clock, pump, settings};
+    ModbusLink link{port, clock, pump, lineAtSettingsSpeed(settings)};
     SimulatedMeter meter;
     GridModel grid;
     RecordingPanel panel{grid};

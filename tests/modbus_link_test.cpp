@@ -1,6 +1,5 @@
 #include "modbus/crc16.h"
 #include "modbus/modbus_link.h"
-#include "settings/serial_port_name.h"
 #include "sim/fake_event_pump.h"
 #include "sim/in_memory_port.h"
 
@@ -60,8 +59,6 @@ struct Recorder : LinkObserver {
 
 class Link : public ::testing::Test {
 protected:
-    Link() { link.setDeviceOverride(QStringLiteral("line")); }
-
     // Every request gets the same replies.
     void answerWith(std::vector<MeterReply> replies) {
         port.setResponder([replies](const QByteArray&, double) { return replies; });
@@ -70,8 +67,13 @@ protected:
     FakeClock clock{100.4};
     FakeEventPump pump{clock};
     InMemoryPort port{clock};
-    Settings settings{1, QStringLiteral("9600"), 1, QStringLiteral("Logdata.csv")};
-    ModbusLink link{port, clock, pump, settings};
+    // What the link is told to open; asked again until an open succeeds.
+    LinkEndpoint endpoint{QStringLiteral("line"), 9600, QString()};
+    int endpointAsked = 0;
+    ModbusLink link{port, clock, pump, [this] {
+                        ++endpointAsked;
+                        return endpoint;
+                    }};
 };
 
 // --- Waits, resends and time-outs -------------------------------------------------------
@@ -103,20 +105,41 @@ TEST_F(Link, UnansweredReadIsSentThreeTimesASecondApartAndGivesUpPast103) {
     EXPECT_EQ(recorder.events.size(), 1);
 }
 
-TEST_F(Link, UnansweredWriteFollowsTheSameRule) {
-    EXPECT_EQ(link.WriteMultipleRegisters(1, 209, 1, 2), 0);
-    EXPECT_EQ(port.written().size(), 3u);
-    EXPECT_GT(clock.secondsSinceMidnight(), 103.0);
-    EXPECT_LT(clock.secondsSinceMidnight(), 103.01);
+// Each row of the transaction table against a silent meter: how often its request goes
+// out, and when the wait gives up (written at 100.4, so the references are 100).
+struct SilentCase {
+    const char* name;
+    const TransactionRow& row;
+    std::function<qint16(ModbusLink&)> call;
+    size_t sends;
+    double givesUpPast;
+};
+
+class SilentMeter : public Link, public ::testing::WithParamInterface<SilentCase> {};
+
+TEST_P(SilentMeter, RowTimingDecidesSendsAndTheEnd) {
+    const SilentCase& c = GetParam();
+    EXPECT_EQ(c.call(link), 0);
+    EXPECT_EQ(port.written().size(), c.sends);
+    EXPECT_EQ(link.lastFailure().sends, int(c.sends));
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::NoAnswer);
+    EXPECT_GT(clock.secondsSinceMidnight(), c.givesUpPast);
+    EXPECT_LT(clock.secondsSinceMidnight(), c.givesUpPast + 0.01);
+    // A resend once more than resendAfter has passed; none once overallLimit has.
+    const double lastSend = 100.0 + (c.sends - 1) * c.row.resendAfter;
+    EXPECT_EQ(c.givesUpPast, std::max(lastSend + c.row.resendAfter, 100.0 + c.row.overallLimit));
 }
 
-TEST_F(Link, UnansweredLogReadIsSentOnceAndGivesUpPastFourSeconds) {
-    EXPECT_EQ(link.ReadLogBlock(1, 24, 129, 0, 100), 0);
-    EXPECT_EQ(port.written().size(), 1u);
-    EXPECT_GT(clock.secondsSinceMidnight(), 104.0);
-    EXPECT_LT(clock.secondsSinceMidnight(), 104.01);
-    EXPECT_EQ(link.lastFailure().sends, 1);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SilentMeter,
+    ::testing::Values(
+        SilentCase{"Read", readRegistersRow,
+                   [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); }, 3, 103.0},
+        SilentCase{"Write", writeRegistersRow,
+                   [](ModbusLink& l) { return l.writeRegisters(1, 209, {0x45FF}); }, 3, 103.0},
+        SilentCase{"LogBlock", readLogBlockRow,
+                   [](ModbusLink& l) { return l.ReadLogBlock(1, 24, 129, 0, 100); }, 1, 104.0}),
+    [](const ::testing::TestParamInfo<SilentCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Link, WaitAcrossMidnightRestartsItsReferencesAndStillEnds) {
     clock.setTimeOfDay(86399.3);
@@ -164,15 +187,18 @@ TEST_F(Link, AnswerOfAnotherSlaveAndFunctionWithRightCrcIsAccepted) {
     EXPECT_EQ(link.lastFailure().fault, LinkFault::None);
 }
 
-TEST_F(Link, ExceptionAnswerEndsAsTimeOutNamingItsCode) {
+TEST_F(Link, ExceptionAnswerEndsAsTimeOutAndReadsAsARefusal) {
     Recorder recorder;
     link.setObserver(&recorder);
     answerWith({{withCrc(hex("018302"))}});
     EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
     EXPECT_GT(clock.secondsSinceMidnight(), 103.0);
-    EXPECT_EQ(link.lastFailure().fault, LinkFault::NoAnswer);
+    EXPECT_EQ(port.written().size(), 3u);
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::Refused);
     EXPECT_EQ(link.lastFailure().exceptionCode, 2);
-    EXPECT_TRUE(describe(link.lastFailure()).contains(QStringLiteral("exception code 2")));
+    EXPECT_EQ(describe(link.lastFailure()),
+              QStringLiteral("Slave 1 refused the function 3 request: illegal data address "
+                             "(exception code 2)"));
     ASSERT_EQ(recorder.received.size(), 1u);
     EXPECT_EQ(recorder.received[0].left(5), withCrc(hex("018302")));
 }
@@ -215,7 +241,8 @@ TEST_F(Link, AnswersOwnByteCountDecidesWhatIsStored) {
 TEST_F(Link, ShortButCompleteAnswerStillWaitsForTheRequestedLength) {
     answerWith({{registerAnswer(QByteArray())}});
     EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
-    EXPECT_EQ(link.lastFailure().fault, LinkFault::NoAnswer);
+    EXPECT_EQ(port.written().size(), 3u);
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
 }
 
 TEST_F(Link, WriteStoresItsRequestDataAndTheAnswerHeaderOnly) {
@@ -246,7 +273,7 @@ TEST_F(Link, LogAnswerLongerThanItsLengthIsTakenWholeWhileArriving) {
 TEST_F(Link, LogLengthLargerThanTheAnswerTimesOut) {
     answerWith({{logAnswer(filled(20))}});
     EXPECT_EQ(link.ReadLogBlock(1, 24, 129, 0, 100), 0);
-    EXPECT_EQ(link.lastFailure().fault, LinkFault::NoAnswer);
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
     EXPECT_GT(clock.secondsSinceMidnight(), 104.0);
 }
 
@@ -258,7 +285,7 @@ TEST_F(Link, EmptyLogAnswerWithLengthZeroSucceeds) {
 }
 
 TEST_F(Link, FullLogBlockAtTwelveHundredBaudIsTakenNotGivenUp) {
-    settings.BaudText = QStringLiteral("1200");
+    endpoint.baud = 1200;
     answerWith({{logAnswer(filled(1024))}});
     EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 512), -1)
         << describe(link.lastFailure()).toStdString();
@@ -267,7 +294,7 @@ TEST_F(Link, FullLogBlockAtTwelveHundredBaudIsTakenNotGivenUp) {
 }
 
 TEST_F(Link, UnansweredLogReadAtTwelveHundredBaudWaitsForTheLine) {
-    settings.BaudText = QStringLiteral("1200");
+    endpoint.baud = 1200;
     EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 512), 0);
     EXPECT_EQ(port.written().size(), 1u);
     // (9 + 512) x 10 / 1200 s, twice over.
@@ -286,13 +313,15 @@ struct StopCase {
 
 class StoppedAnswer : public Link, public ::testing::WithParamInterface<StopCase> {};
 
-TEST_P(StoppedAnswer, EndsTwoSecondsAfterTheFirstMissingByte) {
+TEST_P(StoppedAnswer, EndsWithinItsLimitsSayingHowFarItGot) {
     const StopCase& c = GetParam();
     answerWith({{c.sent}});
     const double start = clock.elapsed();
     EXPECT_EQ(c.call(link), 0);
     EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
     EXPECT_EQ(link.lastFailure().bytesTaken, c.bytesTaken);
+    EXPECT_EQ(describe(link.lastFailure()),
+              QStringLiteral("Answer from slave 1 stopped after %1 bytes").arg(c.bytesTaken));
     EXPECT_LT(clock.elapsed() - start, 4.0);
 }
 
@@ -307,13 +336,18 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"LogHeader", [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, 0, 0); },
                  hex("01601881"), 4},
         StopCase{"LogData", [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, 0, 50); },
-                 hex("016018810000c8") + filled(99), 106}),
+                 hex("016018810000c8") + filled(99), 106},
+        // Broken off before the wait was met: every send's piece counts.
+        StopCase{"RegisterWait", [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); },
+                 hex("010314") + filled(2), 15},
+        StopCase{"WriteWait", [](ModbusLink& l) { return l.writeRegisters(1, 209, {0x45FF}); },
+                 hex("0110"), 6}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Link, StoppedExceptionAnswerToShortLogReadNamesItsCode) {
     answerWith({{withCrc(hex("01e004"))}});
     EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 5), 0);
-    EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::Refused);
     EXPECT_EQ(link.lastFailure().exceptionCode, 4);
 }
 
@@ -343,6 +377,73 @@ TEST_F(Link, NestedTransactionIsRefusedAndTheOuterCompletesUntouched) {
     EXPECT_FALSE(link.busy());
 }
 
+// Where a stop lands: in the wait, while an answer's bytes are taken, or between two
+// transactions of a session. The one in flight ends at its next look; every later one of
+// the session fails at once without a byte on the line, until the session ends.
+struct AbortCase {
+    const char* name;
+    std::vector<MeterReply> replies;
+    std::function<bool(const ModbusLink&, double)> abortWhen; // looked at in every yield
+    qint16 first;                                             // the first transaction's result
+    qint16 laterOn; // a transaction after the session, the meter unchanged
+};
+
+class AbortedSession : public Link, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(AbortedSession, EndsTheWaitAndFailsTheRestUntilTheSessionEnds) {
+    const AbortCase& c = GetParam();
+    Recorder recorder;
+    link.setObserver(&recorder);
+    answerWith(c.replies);
+    double abortedAt = -1.0;
+    pump.setHook([&] {
+        if (abortedAt < 0 && c.abortWhen(link, clock.secondsSinceMidnight())) {
+            abortedAt = clock.secondsSinceMidnight();
+            link.abort();
+        }
+    });
+    {
+        LinkSession session(link);
+        ASSERT_TRUE(session.owns());
+        EXPECT_FALSE(LinkSession(link).owns());
+        std::vector<qint16> results;
+        for (int n = 0; n < 3; ++n)
+            results.push_back(link.ReadLogBlock(1, 8, 128, 0, 20));
+        EXPECT_EQ(results, (std::vector<qint16>{c.first, 0, 0}));
+        EXPECT_EQ(link.lastFailure().fault, LinkFault::Stopped);
+        EXPECT_TRUE(link.aborted());
+    }
+    ASSERT_GE(abortedAt, 0.0);
+    EXPECT_LT(clock.secondsSinceMidnight() - abortedAt, 0.01);
+    EXPECT_EQ(port.written().size(), 1u);
+    EXPECT_EQ(recorder.events.size(), 1) << recorder.events.join(" | ").toStdString();
+    EXPECT_FALSE(link.aborted());
+    pump.setHook(nullptr);
+    EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 20), c.laterOn);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AbortedSession,
+    ::testing::Values(
+        AbortCase{"DuringTheWait", {}, [](const ModbusLink&, double t) { return t > 101.5; }, 0, 0},
+        // The answer's header comes, its data stop after 20 of 200 bytes.
+        AbortCase{"DuringAByteTake",
+                  {{hex("016018810000c8") + filled(20)}},
+                  [](const ModbusLink& l, double) {
+                      return l.state().HeaderBytes[6] == 0 && l.state().RxBytes == hex("13");
+                  },
+                  0,
+                  0},
+        // The first transaction completes; the stop falls before the second one sends.
+        AbortCase{"BetweenTransactions",
+                  {{logAnswer(filled(20))}},
+                  [](const ModbusLink& l, double) {
+                      return l.lastFailure().fault == LinkFault::None && l.lastFailure().sends == 1;
+                  },
+                  -1,
+                  -1}),
+    [](const ::testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.name); });
+
 // --- Opening the port --------------------------------------------------------------------------
 
 TEST_F(Link, UnopenablePortSendsNothingKeepsTheReasonAndIsRetried) {
@@ -364,36 +465,33 @@ TEST_F(Link, UnopenablePortSendsNothingKeepsTheReasonAndIsRetried) {
     EXPECT_EQ(port.written().size(), 1u);
 }
 
-TEST_F(Link, OpenPortIsNotReconfiguredWhenTheSettingsChange) {
+TEST_F(Link, EndpointOfTheFirstOpenStaysForTheRunAndReopensAVanishedPort) {
     EXPECT_EQ(link.OpenCommPort(), -1);
     EXPECT_EQ(port.baud(), 9600);
-    settings.PortNumber = 2;
-    settings.BaudText = QStringLiteral("19200");
-    link.setDeviceOverride(QString());
+    endpoint = LinkEndpoint{QStringLiteral("other"), 19200, QString()};
     EXPECT_EQ(link.OpenCommPort(), -1);
     answerWith({{registerAnswer(hex("0102"))}});
     EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
     EXPECT_EQ(port.configureCount(), 1);
     EXPECT_EQ(port.openCount(), 1);
+
+    // The device went away; the next transaction opens the same one again.
+    port.unplug();
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_EQ(port.openCount(), 2);
     EXPECT_EQ(port.deviceName(), QStringLiteral("line"));
     EXPECT_EQ(port.baud(), 9600);
+    EXPECT_EQ(endpointAsked, 1);
 }
 
-TEST_F(Link, PortNumberNamesTheDeviceAndBaudTextItsLeadingNumber) {
-    link.setDeviceOverride(QString());
-    settings.PortNumber = 3;
-    settings.BaudText = QStringLiteral(" 4800 baud");
-    EXPECT_EQ(link.OpenCommPort(), -1);
-    EXPECT_EQ(port.deviceName(), serialDeviceName(3));
-    EXPECT_EQ(port.baud(), 4800);
-}
-
-TEST_F(Link, BaudTextWithoutANumberDoesNotOpen) {
-    settings.BaudText = QStringLiteral("fast");
+TEST_F(Link, UnusableEndpointDoesNotOpenAndSaysWhy) {
+    endpoint = LinkEndpoint{QStringLiteral("line"), 0,
+                            QStringLiteral("baud rate \"fast\" is not a number")};
     EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
     EXPECT_EQ(port.openCount(), 0);
     EXPECT_EQ(link.lastFailure().fault, LinkFault::PortNotOpened);
-    EXPECT_TRUE(describe(link.lastFailure()).contains(QStringLiteral("fast")));
+    EXPECT_EQ(describe(link.lastFailure()),
+              QStringLiteral("Port line not opened: baud rate \"fast\" is not a number"));
 }
 
 // --- Arguments that cannot become frame bytes ----------------------------------------------
@@ -401,6 +499,7 @@ TEST_F(Link, BaudTextWithoutANumberDoesNotOpen) {
 struct ArgumentCase {
     const char* name;
     std::function<qint16(ModbusLink&)> call;
+    LinkFault fault = LinkFault::BadArgument;
 };
 
 class OutOfRange : public Link, public ::testing::WithParamInterface<ArgumentCase> {};
@@ -409,7 +508,7 @@ TEST_P(OutOfRange, SendsNothingAndSaysSo) {
     EXPECT_EQ(GetParam().call(link), 0);
     EXPECT_TRUE(port.written().empty());
     EXPECT_EQ(port.openCount(), 0);
-    EXPECT_EQ(link.lastFailure().fault, LinkFault::BadArgument);
+    EXPECT_EQ(link.lastFailure().fault, GetParam().fault);
     EXPECT_EQ(link.state().FunctionCode, 0);
 }
 
@@ -417,9 +516,14 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, OutOfRange,
     ::testing::Values(
         ArgumentCase{"SlaveAbove255",
-                     [](ModbusLink& l) { return l.ReadHoldingRegisters(256, 0, 24, 10); }},
+                     [](ModbusLink& l) { return l.ReadHoldingRegisters(256, 0, 24, 10); },
+                     LinkFault::BadSlave},
         ArgumentCase{"NegativeSlave",
-                     [](ModbusLink& l) { return l.ReadLogBlock(-1, 8, 128, 0, 10); }},
+                     [](ModbusLink& l) { return l.ReadLogBlock(-1, 8, 128, 0, 10); },
+                     LinkFault::BadSlave},
+        ArgumentCase{"BroadcastSlave",
+                     [](ModbusLink& l) { return l.writeRegisters(0, 209, {0x45FF}); },
+                     LinkFault::BadSlave},
         ArgumentCase{"AddressByte",
                      [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 300, 10); }},
         ArgumentCase{"RegisterCount",
@@ -457,9 +561,15 @@ TEST(LinkFailureText, SaysWhatWentWrongInPlainWords) {
     f.sends = 1;
     f.fault = LinkFault::NoAnswer;
     EXPECT_EQ(describe(f), QStringLiteral("No answer from slave 5 at 19200 baud after 1 send"));
+    f.fault = LinkFault::Refused;
+    f.functionCode = 16;
     f.exceptionCode = 1;
-    EXPECT_EQ(describe(f), QStringLiteral("No answer from slave 5 at 19200 baud after 1 send; "
-                                          "slave 5 sent exception code 1 (illegal function)"));
+    EXPECT_EQ(describe(f),
+              QStringLiteral("Slave 5 refused the function 16 request: illegal function "
+                             "(exception code 1)"));
+    f.exceptionCode = 9;
+    EXPECT_EQ(describe(f),
+              QStringLiteral("Slave 5 refused the function 16 request (exception code 9)"));
     f.fault = LinkFault::AnswerStopped;
     f.exceptionCode = -1;
     f.bytesTaken = 12;
@@ -469,6 +579,10 @@ TEST(LinkFailureText, SaysWhatWentWrongInPlainWords) {
     f.fault = LinkFault::Busy;
     f.functionCode = 3;
     EXPECT_TRUE(describe(f).contains(QStringLiteral("another transaction")));
+    f.fault = LinkFault::BadSlave;
+    EXPECT_TRUE(describe(f).contains(QStringLiteral("slave ID 5")));
+    f.slave = 0;
+    EXPECT_TRUE(describe(f).contains(QStringLiteral("broadcast")));
 }
 
 } // namespace

@@ -67,8 +67,8 @@ protected:
     SystemClock clock_;
     QtEventPump pump_;
     PosixSerialPort port_;
-    Settings settings_{1, QStringLiteral("19200"), 1, QString()};
-    ModbusLink link_{port_, clock_, pump_, settings_};
+    QString device_; // what the link opens, at 19200 baud
+    ModbusLink link_{port_, clock_, pump_, [this] { return LinkEndpoint{device_, 19200, {}}; }};
 };
 
 TEST_F(PosixPort, ExchangesFramesBothWaysWithASlaveOnAPty) {
@@ -80,7 +80,7 @@ TEST_F(PosixPort, ExchangesFramesBothWaysWithASlaveOnAPty) {
     TestSlave slave;
     ASSERT_TRUE(slave.open(pty.second()));
 
-    link_.setDeviceOverride(pty.first());
+    device_ = pty.first();
     for (int round = 0; round < 3; ++round) {
         ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
             << describe(link_.lastFailure()).toStdString();
@@ -104,7 +104,7 @@ TEST_F(PosixPort, AnswerLongerThanOneReadArrivesWhole) {
     }
     slave.setAnswer(withCrc(QByteArray::fromHex("0103fa") + data));
 
-    link_.setDeviceOverride(pty.first());
+    device_ = pty.first();
     ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 125), -1)
         << describe(link_.lastFailure()).toStdString();
     EXPECT_EQ(link_.state().ResponseData, data);
@@ -121,7 +121,7 @@ TEST_F(PosixPort, RelativePathIsOpenedFromTheCurrentDirectory) {
 
     const QString relative = QDir::current().relativeFilePath(pty.first());
     ASSERT_TRUE(QDir::isRelativePath(relative));
-    link_.setDeviceOverride(relative);
+    device_ = relative;
     EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
         << describe(link_.lastFailure()).toStdString();
 }
@@ -144,7 +144,7 @@ TEST_F(PosixPort, UnopenableDevicesGiveTheSystemsReason) {
     EXPECT_TRUE(port_.errorText().startsWith(plain + QStringLiteral(": ")))
         << port_.errorText().toStdString();
 
-    link_.setDeviceOverride(QStringLiteral("/nonexistent/ttyMissing"));
+    device_ = QStringLiteral("/nonexistent/ttyMissing");
     EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 10), 0);
     EXPECT_EQ(link_.lastFailure().fault, LinkFault::PortNotOpened);
     EXPECT_EQ(link_.lastFailure().osReason,
@@ -241,7 +241,7 @@ TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBa
     // The link names a symbolic link of ours, as a udev rule would name an adapter.
     QTemporaryDir dir;
     const QString device = dir.filePath(QStringLiteral("ttyMeter"));
-    link_.setDeviceOverride(device);
+    device_ = device;
 
     auto first = std::make_unique<PtyPair>();
     ASSERT_TRUE(first->start());

@@ -23,8 +23,8 @@ protected:
     SystemClock clock_;
     QtEventPump pump_;
     QtSerialPort port_;
-    Settings settings_{1, QStringLiteral("19200"), 1, QString()};
-    ModbusLink link_{port_, clock_, pump_, settings_};
+    QString device_; // what the link opens, at 19200 baud
+    ModbusLink link_{port_, clock_, pump_, [this] { return LinkEndpoint{device_, 19200, {}}; }};
 };
 
 TEST_F(RealPort, ReadsRegistersFromASlaveOnTheOtherEndOfAPty) {
@@ -48,7 +48,7 @@ TEST_F(RealPort, ReadsRegistersFromASlaveOnTheOtherEndOfAPty) {
         }
     });
 
-    link_.setDeviceOverride(pty.first());
+    device_ = pty.first();
     EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
         << describe(link_.lastFailure()).toStdString();
     EXPECT_EQ(request, QByteArray::fromHex("010300180002440c"));
@@ -56,7 +56,7 @@ TEST_F(RealPort, ReadsRegistersFromASlaveOnTheOtherEndOfAPty) {
 }
 
 TEST_F(RealPort, MissingDeviceIsNotOpenedAndTheSystemSaysWhy) {
-    link_.setDeviceOverride(QStringLiteral("/nonexistent/ttyMissing"));
+    device_ = QStringLiteral("/nonexistent/ttyMissing");
     EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 10), 0);
     EXPECT_EQ(link_.lastFailure().fault, LinkFault::PortNotOpened);
     EXPECT_FALSE(link_.lastFailure().osReason.isEmpty());

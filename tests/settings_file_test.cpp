@@ -1,3 +1,5 @@
+#include "settings/serial_port_name.h"
+#include "settings/settings_endpoint.h"
 #include "settings/settings_file.h"
 
 #include <QDir>
@@ -345,6 +347,19 @@ TEST_F(SettingsFileTest, MissingFolderFailsCleanly) {
     EXPECT_FALSE(nowhere.exists());
     EXPECT_FALSE(nowhere.WriteDefaultSettings());
     EXPECT_FALSE(nowhere.LoadSettings(controls, settings));
+}
+
+TEST(SettingsEndpointTest, PortNumberNamesTheDeviceAndBaudTextItsLeadingNumber) {
+    Settings settings{3, QStringLiteral(" 4800 baud"), 1, QString()};
+    LinkEndpoint endpoint = settingsEndpoint(settings);
+    EXPECT_EQ(endpoint.device, serialDeviceName(3));
+    EXPECT_EQ(endpoint.baud, 4800);
+    EXPECT_TRUE(endpoint.unusable.isEmpty());
+
+    settings.BaudText = QStringLiteral("fast");
+    endpoint = settingsEndpoint(settings);
+    EXPECT_EQ(endpoint.baud, 0);
+    EXPECT_EQ(endpoint.unusable, QStringLiteral("baud rate \"fast\" is not a number"));
 }
 
 } // namespace

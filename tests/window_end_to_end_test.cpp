@@ -7,6 +7,7 @@
 #include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
+#include "settings/settings_endpoint.h"
 
 #include <QApplication>
 #include <QDir>
@@ -96,7 +97,7 @@ protected:
     SerialPort& port = *serialPort;
     SystemClock clock;
     QtEventPump pump;
-    ModbusLink link{port, clock, pump, settings};
+    ModbusLink link{port, clock, pump, [this] { return settingsEndpoint(settings); }};
     GridModel grid;
     std::unique_ptr<DwnLoad1> window;
 };

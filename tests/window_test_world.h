@@ -6,6 +6,7 @@
 #include "sim/fake_event_pump.h"
 #include "sim/in_memory_port.h"
 #include "sim/simulated_meter.h"
+#include "tests/line_endpoint.h"
 
 #include <functional>
 #include <optional>
@@ -16,8 +17,8 @@ namespace meterlink {
 // What the window borrows: the simulated meter on an in-memory line, the link over it with
 // a fake clock, and the grid's cells.
 struct WindowLinkWorld {
-    explicit WindowLinkWorld(Settings& settings) : link(port, clock, pump, settings) {
-        link.setDeviceOverride(QStringLiteral("line"));
+    explicit WindowLinkWorld(Settings& settings)
+        : link(port, clock, pump, lineAtSettingsSpeed(settings)) {
         meter.display().setMode(MeterDisplay::Mode::Plain);
         port.setResponder([this](const QByteArray& written, double now) {
             if (intercept) {

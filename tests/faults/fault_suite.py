@@ -301,10 +301,11 @@ class Suite:
         self.recovering_meter(w, ["badcrc:10"], STARTUP + 10)
 
     def case_exception(self, w):
-        self.failing_meter(w, ["exception:2"], "exception")
+        self.failing_meter(w, ["exception:2"], "refused", "illegal data address")
 
     def case_truncate(self, w):
-        self.failing_meter(w, ["truncate:5"], "no answer")
+        # The answer breaks off: that is what the reason says, not that none came.
+        self.failing_meter(w, ["truncate:5"], "stopped after")
 
     def case_noise(self, w):
         # A stray byte before every answer shifts every frame: nothing passes its CRC.

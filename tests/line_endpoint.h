@@ -1,0 +1,18 @@
+#pragma once
+
+#include "modbus/link_endpoint.h"
+#include "settings/settings.h"
+#include "settings/settings_endpoint.h"
+
+namespace meterlink {
+
+// The in-memory line at the speed the settings give, as the programs ask for it.
+inline EndpointSource lineAtSettingsSpeed(const Settings& settings) {
+    return [&settings] {
+        LinkEndpoint endpoint = settingsEndpoint(settings);
+        endpoint.device = QStringLiteral("line");
+        return endpoint;
+    };
+}
+
+} // namespace meterlink
