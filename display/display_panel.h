@@ -30,7 +30,7 @@ public:
     // waiting). Then the tick is skipped whole. True when it polled.
     bool Timer1_Timer();
 
-    // One refresh: the oldest key to register 209, then the four display lines.
+    // One refresh: the oldest key to the key register, then the four display lines.
     void PollDisplay();
 
     // Leaving the display tab stops the ticks; entering it blanks the lines and starts them.
