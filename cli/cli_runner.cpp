@@ -57,6 +57,11 @@ Settings startingSettings(const CliOptions& options, Console& console) {
 
 // Refreshes the four lines every 750 ms until a stop signal. On a terminal the lines are
 // redrawn in place; elsewhere a new set is printed whenever one changes.
+// Whether a stop signal has been taken in: the one question the link wiring asks.
+bool stopAsked(const StopSignals& stop) {
+    return stop.signalNumber() != 0;
+}
+
 int watchDisplay(MeterCommands& commands, StopSignals& stop, Console& console) {
     MeterCommands::DisplayLines shown;
     bool printed = false;
@@ -71,7 +76,7 @@ int watchDisplay(MeterCommands& commands, StopSignals& stop, Console& console) {
         const QDeadlineTimer nextTick(kWatchIntervalMs);
         QString why;
         const auto lines = commands.readDisplay(&why);
-        if (stop.signalNumber() != 0)
+        if (stopAsked(stop))
             break;
         MeterCommands::DisplayLines next = shown;
         for (size_t n = 0; n < lines.size(); ++n)
@@ -162,7 +167,7 @@ int runCli(const QStringList& arguments, Console& console) {
     case CliCommand::Download: {
         ConsoleDownloadView view(console.out, console.err, console.errIsTerminal);
         status = runDownloadJob(link, pump, settings, view);
-        if (status != ExitDone && stop.signalNumber() == 0 && !view.reason().isEmpty())
+        if (status != ExitDone && !stopAsked(stop) && !view.reason().isEmpty())
             printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
         // A download that finished before the stop was seen has written its file: that stands.
         if (status == ExitDone)
@@ -184,7 +189,7 @@ int runCli(const QStringList& arguments, Console& console) {
     case CliCommand::None:
         break;
     }
-    if (stop.signalNumber() != 0) {
+    if (stopAsked(stop)) {
         const bool terminated = stop.signalNumber() == SIGTERM;
         printLine(console.err,
                   QStringLiteral("meterlink-cli: stopped by %1")

@@ -105,6 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
                   [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 0, 10); },
                   "01 03 00 00 00 0a c5 cd", "010314000102030405060708090a0b0c0d0e0f10111213", 0xC5,
                   0xCD},
+        // Modbus reserves 248 to 255, but meters in the field use them.
+        FrameCase{"ReservedSlave",
+                  [](ModbusLink& l) { return l.ReadHoldingRegisters(255, 0, 24, 1); },
+                  "ff 03 00 18 00 01 11 d3", "ff03024142", 0x11, 0xD3},
         FrameCase{"KeyPress", [](ModbusLink& l) { return l.WriteMultipleRegisters(1, 209, 1, 2); },
                   "01 10 00 d1 00 01 02 45 ff c6 c1", "011000d10001", 0xC6, 0xC1},
         FrameCase{"ChannelConfiguration",
