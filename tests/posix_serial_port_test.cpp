@@ -159,8 +159,9 @@ TEST_F(PosixPort, RefusedLineSpeedFailsTheOpenWithTheReasonBeforeAnythingIsSent)
     OwnPty pty;
     ASSERT_TRUE(pty.isValid());
     PosixSerialPort refusing(&refuseEveryRate);
-    ModbusLink link(refusing, clock_, pump_, settings_);
-    link.setDeviceOverride(pty.terminal());
+    ModbusLink link(refusing, clock_, pump_, [&pty] {
+        return LinkEndpoint{pty.terminal(), 19200, {}};
+    });
 
     EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 2), 0);
     EXPECT_EQ(link.lastFailure().fault, LinkFault::PortNotOpened);

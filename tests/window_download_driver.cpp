@@ -9,6 +9,7 @@
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
 #include "settings/settings_controls.h"
+#include "settings/settings_endpoint.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -36,7 +37,7 @@ int main(int argc, char* argv[]) {
     SystemClock clock;
     QtEventPump pump;
     pairPumpWithPort(pump, *port);
-    ModbusLink link(*port, clock, pump, settings);
+    ModbusLink link(*port, clock, pump, [&settings] { return settingsEndpoint(settings); });
     GridModel grid;
     DwnLoad1 window(settings, SettingsFile(QStringLiteral(".")), link, pump, grid);
     window.show();
