@@ -135,13 +135,14 @@ QString applyPositionals(CliOptions& options, const QStringList& positionals) {
         const QString& keys = positionals.at(0);
         if (keys.isEmpty())
             return QStringLiteral("key needs the keys to press, e.g. \"12E\"");
+        // The meter's letters are capitals; a technician types them either way.
         const QString keypad = keypadCharacters();
         for (const QChar c : keys) {
-            if (!keypad.contains(c))
+            if (!keypad.contains(c.toUpper()))
                 return QStringLiteral("\"%1\" is not a key of the meter; the keys are %2")
                     .arg(QString(c), keypad);
         }
-        options.keys = keys;
+        options.keys = keys.toUpper();
         return QString();
     }
     case CliCommand::Read: {
@@ -325,7 +326,7 @@ QString helpText(CliCommand command) {
                               "stops at the first\n"
                               "key the meter does not take. Keys: 1-9 and 0, \".\" (Help), N "
                               "(Up/Next), L (Down),\n"
-                              "M (Menu), E (Enter), F (2nd).\n\n") +
+                              "M (Menu), E (Enter), F (2nd); letters in either case.\n\n") +
                linkOptions + QLatin1Char('\n') + exits;
     case CliCommand::Read:
         return usageLine(command) +

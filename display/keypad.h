@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 namespace meterlink {
 
@@ -11,8 +12,12 @@ constexpr int kKeypadButtons = 16;
 // the keypad.
 std::optional<char> keypadKey(int index);
 
-// The keypad button a key of the PC keyboard stands for (a Qt::Key value): digits, ".",
-// Return and Enter, Up and Down. Nothing for any other key.
+// The keypad button a key of the PC keyboard stands for (a Qt::Key value): digits, "."
+// and F1 (Help), Up and N, Down and L, M (Menu), Return, Enter and E, S and F (2nd).
+// Nothing for any other key. Letters are Qt keys, so either case presses them.
 std::optional<int> keypadButtonForKey(int qtKey);
+
+// The PC keys that press keypad button `index`, the likeliest first; none outside the keypad.
+std::vector<int> pcKeysForButton(int index);
 
 } // namespace meterlink

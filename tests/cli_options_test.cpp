@@ -49,6 +49,7 @@ TEST(CliOptionsTest, ValuesMayFollowAnEqualsSign) {
 
 TEST(CliOptionsTest, KeysDisplayAndHelp) {
     EXPECT_EQ(parsed({"key", "1234567890.NLMEF"}).keys, QString("1234567890.NLMEF"));
+    EXPECT_EQ(parsed({"key", "m2nlef"}).keys, QString("M2NLEF"));
     EXPECT_TRUE(parsed({"display", "--watch"}).watch);
     EXPECT_FALSE(parsed({"display"}).watch);
     EXPECT_TRUE(parsed({"--help"}).help);
@@ -84,7 +85,7 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"key"}, "needs the keys"},
         {{"key", ""}, "needs the keys"},
         {{"key", "12x"}, "\"x\" is not a key"},
-        {{"key", "e"}, "\"e\" is not a key"},
+        {{"key", "e?"}, "\"?\" is not a key"},
         {{"key", "1", "2"}, "unexpected argument"},
         {{"read", "24"}, "ADDRESS and a COUNT"},
         {{"read", "65536", "1"}, "ADDRESS"},

@@ -51,14 +51,26 @@ TEST(Keypad, PcKeysPressTheMatchingButtons) {
         ASSERT_TRUE(button) << digit;
         EXPECT_EQ(keypadKey(*button), char('0' + digit));
     }
-    EXPECT_EQ(keypadButtonForKey(Qt::Key_Period), 3);
-    EXPECT_EQ(keypadButtonForKey(Qt::Key_Return), 14);
-    EXPECT_EQ(keypadButtonForKey(Qt::Key_Enter), 14);
-    EXPECT_EQ(keypadButtonForKey(Qt::Key_Up), 7);
-    EXPECT_EQ(keypadButtonForKey(Qt::Key_Down), 11);
-    for (int other : {int(Qt::Key_Left), int(Qt::Key_M), int(Qt::Key_Comma), int(Qt::Key_Space),
+    const std::pair<int, char> letters[] = {
+        {Qt::Key_Period, '.'}, {Qt::Key_F1, '.'}, {Qt::Key_Up, 'N'}, {Qt::Key_N, 'N'},
+        {Qt::Key_Down, 'L'},   {Qt::Key_L, 'L'},  {Qt::Key_M, 'M'},  {Qt::Key_Return, 'E'},
+        {Qt::Key_Enter, 'E'},  {Qt::Key_E, 'E'},  {Qt::Key_S, 'F'},  {Qt::Key_F, 'F'}};
+    for (const auto& [qtKey, meterKey] : letters) {
+        const auto button = keypadButtonForKey(qtKey);
+        ASSERT_TRUE(button) << qtKey;
+        EXPECT_EQ(keypadKey(*button), meterKey) << qtKey;
+    }
+    for (int other : {int(Qt::Key_Left), int(Qt::Key_A), int(Qt::Key_Comma), int(Qt::Key_Space),
                       int(Qt::Key_Escape), 0, -5})
         EXPECT_FALSE(keypadButtonForKey(other)) << other;
+    // Every button has a PC key, and each of its keys leads back to it.
+    for (int index = 0; index < kKeypadButtons; ++index) {
+        const std::vector<int> keys = pcKeysForButton(index);
+        ASSERT_FALSE(keys.empty()) << index;
+        for (int qtKey : keys)
+            EXPECT_EQ(keypadButtonForKey(qtKey), index) << qtKey;
+    }
+    EXPECT_TRUE(pcKeysForButton(16).empty());
 }
 
 TEST(KeyBuffer, RemovesOnlyTheOldestKey) {
