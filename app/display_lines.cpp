@@ -2,6 +2,7 @@
 
 #include "display/clean_display_text.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -13,13 +14,19 @@ constexpr QChar kShownUnprintable(0x2592); // medium shade
 
 } // namespace
 
-DisplayLines::DisplayLines(QVector<QLineEdit*> lines, QTimer* timer)
-    : lines_(std::move(lines)), timer_(timer) {}
+DisplayLines::DisplayLines(QVector<QLineEdit*> lines, QTimer* timer, QLabel* noAnswer)
+    : lines_(std::move(lines)), timer_(timer), noAnswer_(noAnswer) {}
 
 void DisplayLines::setLine(int index, const QString& text) {
     if (index < 0 || index >= lines_.size())
         return;
     lines_[index]->setText(shownText(text));
+    ++linesShown_;
+}
+
+void DisplayLines::setNoAnswerReason(const QString& reason) {
+    noAnswer_->setText(reason.isEmpty() ? QString()
+                                        : QStringLiteral("The meter does not answer: ") + reason);
 }
 
 void DisplayLines::setTimerEnabled(bool enabled) {

@@ -4,15 +4,17 @@
 
 #include <QVector>
 
+class QLabel;
 class QLineEdit;
 class QTimer;
 
 namespace meterlink {
 
-// The display tab's lines Text4(0..3) and its timer Timer1, as the display panel sees them.
+// The display tab's lines Text4(0..3) and its timer Timer1, as the display panel sees them,
+// and the label under the lines that says when the meter does not answer.
 class DisplayLines : public DisplayView {
 public:
-    DisplayLines(QVector<QLineEdit*> lines, QTimer* timer);
+    DisplayLines(QVector<QLineEdit*> lines, QTimer* timer, QLabel* noAnswer);
 
     void setLine(int index, const QString& text) override;
     void setTimerEnabled(bool enabled) override;
@@ -21,9 +23,16 @@ public:
     // character that fonts leave blank) becomes a shaded cell so the user sees it.
     static QString shownText(const QString& line);
 
+    // Lines shown so far; a tick that shows none heard nothing from the meter.
+    int linesShown() const { return linesShown_; }
+    // After a tick: why the meter did not answer, or empty when it did.
+    void setNoAnswerReason(const QString& reason);
+
 private:
     QVector<QLineEdit*> lines_;
     QTimer* timer_;
+    QLabel* noAnswer_;
+    int linesShown_ = 0;
 };
 
 } // namespace meterlink

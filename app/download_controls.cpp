@@ -9,9 +9,10 @@
 
 namespace meterlink {
 
-DownloadControls::DownloadControls(QLabel* status, QPushButton* button, QProgressBar* progress,
-                                   QVector<QLineEdit*> boxes)
-    : status_(status), button_(button), progress_(progress), boxes_(std::move(boxes)) {}
+DownloadControls::DownloadControls(QLabel* status, QLabel* reason, QPushButton* button,
+                                   QProgressBar* progress, QVector<QLineEdit*> boxes)
+    : status_(status), reason_(reason), button_(button), progress_(progress),
+      boxes_(std::move(boxes)) {}
 
 void DownloadControls::setStatusText(const QString& text) {
     status_->setText(text);
@@ -19,6 +20,7 @@ void DownloadControls::setStatusText(const QString& text) {
 
 void DownloadControls::setStatusToolTip(const QString& reason) {
     status_->setToolTip(reason);
+    reason_->setText(reason);
 }
 
 void DownloadControls::setDownloadEnabled(bool enabled) {

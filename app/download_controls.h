@@ -13,11 +13,12 @@ class QPushButton;
 namespace meterlink {
 
 // The download tab's controls as the download and its command see them: the status label
-// Label4 with the failure reason as its tooltip, the button Command2, the progress bar and
-// the channel and counter boxes Text3(0..9).
+// Label4 with the failure reason as its tooltip, the reason again in plain sight under the
+// tab's frames, the button Command2, the progress bar and the channel and counter boxes
+// Text3(0..9).
 class DownloadControls : public DownloadView, public DownloadPanel {
 public:
-    DownloadControls(QLabel* status, QPushButton* button, QProgressBar* progress,
+    DownloadControls(QLabel* status, QLabel* reason, QPushButton* button, QProgressBar* progress,
                      QVector<QLineEdit*> boxes);
 
     void setStatusText(const QString& text) override;
@@ -28,6 +29,7 @@ public:
 
 private:
     QLabel* status_;
+    QLabel* reason_;
     QPushButton* button_;
     QProgressBar* progress_;
     QVector<QLineEdit*> boxes_;

@@ -2,12 +2,14 @@
 
 #include "app/display_lines.h"
 #include "app/download_controls.h"
-#include "app/fixed_cells_proxy.h"
+#include "app/record_grid.h"
+#include "app/text_fit.h"
 #include "display/display_panel.h"
 #include "display/keypad.h"
 #include "logger/download_command.h"
 #include "logger/download_log.h"
 #include "logger/grid_model.h"
+#include "modbus/link_failure.h"
 #include "modbus/modbus_link.h"
 #include "settings/numeric_value.h"
 #include "settings/serial_port_name.h"
@@ -15,6 +17,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -58,6 +61,15 @@ void place(QWidget* widget, int left, int top, int width, int height) {
 
 QString indexed(const char* name, int index) {
     return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(index);
+}
+
+// A failure reason stands out from the captions around it.
+void markAsFailure(QLabel* label) {
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor(0xa0, 0x10, 0x10));
+    label->setPalette(palette);
 }
 
 // A caption a little wider than its box in the fallback face grows into the free room of
@@ -129,11 +141,12 @@ DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& li
     Timer1->setInterval(kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this, &DwnLoad1::Timer1_Timer);
 
-    displayLines_ = std::make_unique<DisplayLines>(Text4, Timer1);
+    displayLines_ = std::make_unique<DisplayLines>(Text4, Timer1, displayNoAnswer_);
     display_ = std::make_unique<DisplayPanel>(link_, settings_, *displayLines_);
     buildKeyboardShortcuts(pages[3]);
 
-    downloadControls_ = std::make_unique<DownloadControls>(Label4, Command2, ProgressBar1, Text3);
+    downloadControls_ =
+        std::make_unique<DownloadControls>(Label4, downloadReason_, Command2, ProgressBar1, Text3);
     downloadLog_ =
         std::make_unique<DownloadLog>(link_, pump_, settings_, grid_, *downloadControls_);
     downloadCommand_ = std::make_unique<DownloadCommand>(link_, settings_, grid_, *downloadLog_,
@@ -148,14 +161,14 @@ DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& li
         SSTab1_Click(previous);
     });
 
+    // The given size is where the window starts and the least it can be; the View tab's
+    // grid takes what it grows by, the other tabs keep their layout at the top left.
     resize(px(9375), px(6495) + menuBar()->sizeHint().height());
+    setMinimumSize(size());
     Form_Load();
 }
 
 DwnLoad1::~DwnLoad1() {
-    // The view must let go of the proxy before a grid model handed in goes away.
-    MSHFlexGrid1->setModel(nullptr);
-    gridProxy_->setSourceModel(nullptr);
     disconnect(&grid_, nullptr, this, nullptr);
 }
 
@@ -175,12 +188,14 @@ void DwnLoad1::buildDownloadTab(QWidget* page) {
         place(Label3[i], left, 360 + 720 * row, 1695, 255);
         Text3[i] = named<QLineEdit>(indexed("Text3", i), Frame4);
         place(Text3[i], left, 600 + 720 * row, 1695, 285);
+        showStartOfText(Text3[i]);
     }
     const char* counterCaptions[] = {"Records available", "Records used"};
     for (int i = 8; i < 10; ++i) {
         const int left = i == 8 ? 120 : 2040;
         Text3[i] = named<QLineEdit>(indexed("Text3", i), Frame5);
         place(Text3[i], left, 360, 1695, 285);
+        showStartOfText(Text3[i]);
         Label3[i] = named<QLabel>(indexed("Label3", i), Frame5,
                                   QString::fromLatin1(counterCaptions[i - 8]));
         place(Label3[i], left, 720, 1695, 255);
@@ -190,6 +205,7 @@ void DwnLoad1::buildDownloadTab(QWidget* page) {
     place(Frame6, 4680, 780, 3855, 2295);
     Text2 = named<QLineEdit>(QStringLiteral("Text2"), Frame6, QStringLiteral("Logdata.csv"));
     place(Text2, 240, 600, 3375, 375);
+    showStartOfText(Text2);
     connect(Text2, &QLineEdit::textChanged, this, &DwnLoad1::Text2_Change);
     Label2 =
         named<QLabel>(QStringLiteral("Label2"), Frame6, QStringLiteral("Store Records into File"));
@@ -212,20 +228,18 @@ void DwnLoad1::buildDownloadTab(QWidget* page) {
         named<QPushButton>(QStringLiteral("Command2"), Frame7, QStringLiteral("Download Data"));
     place(Command2, 600, 1200, 2655, 615);
     connect(Command2, &QPushButton::clicked, this, &DwnLoad1::Command2_Click);
+
+    // Why the latest download or export failed, across the tab under its frames.
+    downloadReason_ = named<QLabel>(QStringLiteral("DownloadReason"), page);
+    place(downloadReason_, 360, 5550, 8175, 600);
+    markAsFailure(downloadReason_);
 }
 
 void DwnLoad1::buildViewTab(QWidget* page) {
-    MSHFlexGrid1 = named<QTableView>(QStringLiteral("MSHFlexGrid1"), page);
+    MSHFlexGrid1 = new RecordGrid(&grid_, QLocale::system(), page);
+    MSHFlexGrid1->setObjectName(QStringLiteral("MSHFlexGrid1"));
     place(MSHFlexGrid1, 360, 840, 8655, 5175);
-    gridProxy_ = new FixedCellsProxy(this);
-    gridProxy_->setSourceModel(&grid_);
-    MSHFlexGrid1->setModel(gridProxy_);
-    // A reset of the grid model (its Clear, say) forgets hidden sections.
-    connect(gridProxy_, &QAbstractItemModel::modelReset, this, &DwnLoad1::hideFixedCells);
-    hideFixedCells();
-
-    MSHFlexGrid1->verticalHeader()->setMinimumSectionSize(0);
-    MSHFlexGrid1->verticalHeader()->setDefaultSectionSize(MSHFlexGrid1->fontMetrics().height() + 4);
+    MSHFlexGrid1->growWithWindow();
     const int blank = MSHFlexGrid1->fontMetrics().horizontalAdvance(QLatin1Char(' '));
     for (int column = 0; column < 9; ++column) {
         setGridColumnWidth(column, kHeadingBlanks[column] * blank);
@@ -289,20 +303,26 @@ void DwnLoad1::buildSettingsTab(QWidget* page) {
     place(Label1, 6600, 2220, 1335, 255);
     Text1 = named<QLineEdit>(QStringLiteral("Text1"), page, QStringLiteral("001"));
     place(Text1, 6480, 2700, 1575, 375);
+    showStartOfText(Text1);
     connect(Text1, &QLineEdit::textChanged, this, &DwnLoad1::Text1_Change);
 }
 
 void DwnLoad1::buildDisplayTab(QWidget* page) {
     Frame8_0 = named<QGroupBox>(indexed("Frame8", 0), page);
     place(Frame8_0, 720, 480, 3255, 1815);
-    QFont lineFont(QStringLiteral("MS Sans Serif"), 12, QFont::Bold);
     for (int n = 0; n < 4; ++n) {
         auto* line = named<QLineEdit>(indexed("Text4", n), Frame8_0);
-        line->setFont(lineFont);
         line->setReadOnly(true);
         place(line, 120, 240 + 375 * n, 3015, 345);
+        // A monospaced face as large as lets the widest line of 20 characters fit whole.
+        line->setFont(largestFittingFont(displayLineFont(),
+                                         QString(DisplayPanel::LineRegisters * 2, QLatin1Char('W')),
+                                         textRoom(line)));
         Text4.append(line);
     }
+    displayNoAnswer_ = named<QLabel>(QStringLiteral("DisplayNoAnswer"), page);
+    place(displayNoAnswer_, 720, 2310, 7935, 450);
+    markAsFailure(displayNoAnswer_);
 
     // The keypad sits under the display lines, centred on them.
     const int keypadLeft = 720 + (3255 - (3 * 720 + 615)) / 2;
@@ -312,17 +332,14 @@ void DwnLoad1::buildDisplayTab(QWidget* page) {
         auto* key = named<QPushButton>(indexed("Command1", i), page, caption);
         place(key, keypadLeft + 720 * (i % 4), keypadTop + 600 * (i / 4), 615, 375);
         if (caption.size() > 1) {
-            // The small face is a narrow bitmap font; its stand-in shrinks until the word
-            // fits the key.
+            // The small face is a narrow bitmap font; its stand-in is a condensed face, as
+            // large as lets the word fit the key.
             QFont font = key->font();
             font.setFamily(QStringLiteral("Small Fonts"));
+            font.setStretch(QFont::Condensed);
             font.setBold(caption == QLatin1String("2nd"));
-            const int room = key->width() - 2 * key->style()->pixelMetric(QStyle::PM_ButtonMargin);
-            while (font.pointSizeF() > 5.0 &&
-                   QFontMetrics(font).horizontalAdvance(caption) > room) {
-                font.setPointSizeF(font.pointSizeF() - 0.5);
-            }
-            key->setFont(font);
+            key->setFont(
+                largestFittingFont(font, caption, captionRoom(key), 5.0, key->font().pointSizeF()));
         }
         connect(key, &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
         Command1.append(key);
@@ -331,40 +348,30 @@ void DwnLoad1::buildDisplayTab(QWidget* page) {
 
 void DwnLoad1::buildKeyboardShortcuts(QWidget* displayPage) {
     // The PC keyboard works the keypad while the display tab is shown; elsewhere the keys
-    // belong to the text boxes.
-    const int keys[] = {Qt::Key_0,      Qt::Key_1,      Qt::Key_2,     Qt::Key_3,  Qt::Key_4,
-                        Qt::Key_5,      Qt::Key_6,      Qt::Key_7,     Qt::Key_8,  Qt::Key_9,
-                        Qt::Key_Period, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Up, Qt::Key_Down};
-    for (int key : keys) {
-        const std::optional<int> button = keypadButtonForKey(key);
-        if (!button)
-            continue;
-        auto* shortcut = new QShortcut(QKeySequence(key), displayPage);
-        shortcut->setContext(Qt::WindowShortcut);
-        shortcut->setAutoRepeat(false);
-        shortcut->setEnabled(false);
-        QPushButton* pressed = Command1[*button];
-        connect(shortcut, &QShortcut::activated, pressed, [pressed] { pressed->animateClick(); });
-        keypadShortcuts_.append(shortcut);
+    // belong to the text boxes. Each key's tooltip says which PC keys press it.
+    for (int button = 0; button < Command1.size(); ++button) {
+        QPushButton* pressed = Command1[button];
+        QStringList names;
+        for (int key : pcKeysForButton(button)) {
+            auto* shortcut = new QShortcut(QKeySequence(key), displayPage);
+            shortcut->setContext(Qt::WindowShortcut);
+            shortcut->setAutoRepeat(false);
+            shortcut->setEnabled(false);
+            connect(shortcut, &QShortcut::activated, pressed,
+                    [pressed] { pressed->animateClick(); });
+            keypadShortcuts_.append(shortcut);
+            names.append(QKeySequence(key).toString(QKeySequence::NativeText));
+        }
+        pressed->setToolTip(QStringLiteral("Keyboard: ") + names.join(QStringLiteral(" or ")));
     }
-}
-
-void DwnLoad1::hideFixedCells() {
-    MSHFlexGrid1->setRowHidden(0, true);
-    MSHFlexGrid1->setColumnHidden(0, true);
 }
 
 void DwnLoad1::setGridColumnWidth(int column, int pixels) {
-    if (column == 0) {
-        MSHFlexGrid1->verticalHeader()->setFixedWidth(pixels);
-    } else {
-        MSHFlexGrid1->setColumnWidth(column, pixels);
-    }
+    MSHFlexGrid1->setGridColumnWidth(column, pixels);
 }
 
 int DwnLoad1::gridColumnWidth(int column) const {
-    return column == 0 ? MSHFlexGrid1->verticalHeader()->width()
-                       : MSHFlexGrid1->columnWidth(column);
+    return MSHFlexGrid1->gridColumnWidth(column);
 }
 
 SettingsControls DwnLoad1::controls() const {
@@ -410,12 +417,16 @@ bool DwnLoad1::SaveSettings() {
     return written;
 }
 
-void DwnLoad1::saveOnceAtShutdown() {
+bool DwnLoad1::saveOnceAtShutdown() {
     if (shutdownSaved_) {
-        return;
+        return true;
     }
     shutdownSaved_ = true;
-    SaveSettings();
+    if (SaveSettings() || closeAnyway_(this, closeAnywayQuestion(settingsFile_.path()))) {
+        return true;
+    }
+    shutdownSaved_ = false; // the next close tries again
+    return false;
 }
 
 bool DwnLoad1::transactionInProgress() const {
@@ -430,8 +441,11 @@ void DwnLoad1::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (!saveOnceAtShutdown()) {
+        event->ignore();
+        return;
+    }
     Timer1->stop();
-    saveOnceAtShutdown();
     event->accept();
 }
 
@@ -441,8 +455,10 @@ void DwnLoad1::File_mnu_Click() {
         link_.abort();
         return;
     }
+    if (!saveOnceAtShutdown()) {
+        return;
+    }
     Timer1->stop();
-    saveOnceAtShutdown();
     // Ends the event loop without closing the window, so no second save follows. Files are
     // opened and closed inside the routines that use them; none is open here.
     QCoreApplication::exit(0);
@@ -470,14 +486,17 @@ void DwnLoad1::afterTransaction() {
 }
 
 void DwnLoad1::Command3_Click() {
+    // The dialog opens where the current file is.
+    const QString folder = QFileInfo(settings_.SaveFileName).absolutePath();
     const std::optional<QString> chosen =
         chooseSaveFile_(this, {QStringLiteral("Download FileName"), QStringLiteral("LogData.csv"),
-                               QStringLiteral("*.csv")});
+                               QStringLiteral("*.csv"), folder});
     if (!chosen || chosen->isEmpty()) {
         return;
     }
-    Text2->setText(*chosen);
-    settings_.SaveFileName = *chosen;
+    const QString name = withCsvExtension(*chosen);
+    Text2->setText(name);
+    settings_.SaveFileName = name;
 }
 
 void DwnLoad1::Option1_Click(int index) {
@@ -524,7 +543,11 @@ void DwnLoad1::Command1_Click(int index) {
 }
 
 void DwnLoad1::Timer1_Timer() {
+    const int linesBefore = displayLines_->linesShown();
     if (display_->Timer1_Timer()) {
+        // A tick that brought no line back heard nothing from the meter.
+        displayLines_->setNoAnswerReason(
+            displayLines_->linesShown() == linesBefore ? describe(link_.lastFailure()) : QString());
         afterTransaction();
     }
 }

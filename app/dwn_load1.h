@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/close_anyway_question.h"
 #include "app/save_file_dialog.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
@@ -32,9 +33,9 @@ class DownloadCommand;
 class DownloadControls;
 class DownloadLog;
 class EventPump;
-class FixedCellsProxy;
 class GridModel;
 class ModbusLink;
+class RecordGrid;
 
 // The program's only window. It keeps the settings variables in step with its controls,
 // runs the download and mirrors the meter's display; it owns neither the variables, nor
@@ -55,6 +56,8 @@ public:
 
     // What the settings controls show, and the reverse (raising the controls' handlers).
     SettingsControls controls() const;
+    // Asked when the settings file cannot be written at close or Exit.
+    void setCloseAnywayQuestion(CloseAnywayQuestion ask) { closeAnyway_ = std::move(ask); }
     void applyControls(const SettingsControls& controls);
 
     Settings& settings() { return settings_; }
@@ -92,11 +95,11 @@ private:
     void buildViewTab(QWidget* page);
     void buildSettingsTab(QWidget* page);
     void buildDisplayTab(QWidget* page);
-    void hideFixedCells();
     void refreshPortToolTips();
     void buildKeyboardShortcuts(QWidget* displayPage);
-    // Shut-down saves once, whichever way the program ends.
-    void saveOnceAtShutdown();
+    // Shut-down saves once, whichever way the program ends. False when the file was not
+    // written and the user keeps the window open.
+    bool saveOnceAtShutdown();
     // What was asked for while a tick or download waited, once it has returned.
     void afterTransaction();
 
@@ -106,6 +109,7 @@ private:
     EventPump& pump_;
     GridModel& grid_;
     SaveFileChooser chooseSaveFile_;
+    CloseAnywayQuestion closeAnyway_ = askCloseAnyway;
     bool shutdownSaved_ = false;
     int shownTab_ = 0;
 
@@ -136,10 +140,10 @@ private:
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* Label4 = nullptr;
     QPushButton* Command2 = nullptr;
+    QLabel* downloadReason_ = nullptr;
 
     // View tab
-    QTableView* MSHFlexGrid1 = nullptr;
-    FixedCellsProxy* gridProxy_ = nullptr;
+    RecordGrid* MSHFlexGrid1 = nullptr;
 
     // Settings tab
     QVector<QRadioButton*> Option1;
@@ -154,6 +158,7 @@ private:
     // Display tab
     QGroupBox* Frame8_0 = nullptr;
     QVector<QLineEdit*> Text4;
+    QLabel* displayNoAnswer_ = nullptr;
     QVector<QPushButton*> Command1;
     QVector<QShortcut*> keypadShortcuts_;
 };

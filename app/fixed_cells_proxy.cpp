@@ -2,7 +2,8 @@
 
 namespace meterlink {
 
-FixedCellsProxy::FixedCellsProxy(QObject* parent) : QIdentityProxyModel(parent) {}
+FixedCellsProxy::FixedCellsProxy(int headingRow, QObject* parent)
+    : QIdentityProxyModel(parent), headingRow_(headingRow) {}
 
 void FixedCellsProxy::setSourceModel(QAbstractItemModel* source) {
     if (sourceModel()) {
@@ -21,8 +22,8 @@ QVariant FixedCellsProxy::headerData(int section, Qt::Orientation orientation, i
     if (!source) {
         return {};
     }
-    const QModelIndex cell =
-        orientation == Qt::Horizontal ? source->index(0, section) : source->index(section, 0);
+    const QModelIndex cell = orientation == Qt::Horizontal ? source->index(headingRow_, section)
+                                                           : source->index(section, 0);
     const QVariant value = cell.data(role);
     if (role == Qt::TextAlignmentRole && !value.isValid()) {
         return int(Qt::AlignCenter);
@@ -32,7 +33,7 @@ QVariant FixedCellsProxy::headerData(int section, Qt::Orientation orientation, i
 
 void FixedCellsProxy::forwardHeadingChanges(const QModelIndex& topLeft,
                                             const QModelIndex& bottomRight) {
-    if (topLeft.row() == 0) {
+    if (topLeft.row() <= headingRow_ && headingRow_ <= bottomRight.row()) {
         emit headerDataChanged(Qt::Horizontal, topLeft.column(), bottomRight.column());
     }
     if (topLeft.column() == 0) {

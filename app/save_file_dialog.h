@@ -13,6 +13,7 @@ struct SaveFileRequest {
     QString title;
     QString initialName;
     QString filter;
+    QString folder; // where the dialog opens
 };
 
 // Asks for a file to save to; the chosen file with its full path, or nothing on cancel.
@@ -21,5 +22,8 @@ using SaveFileChooser =
     std::function<std::optional<QString>(QWidget* parent, const SaveFileRequest& request)>;
 
 std::optional<QString> askSaveFileName(QWidget* parent, const SaveFileRequest& request);
+
+// A name typed without an extension gets ".csv"; any other name stays as it is.
+QString withCsvExtension(const QString& fileName);
 
 } // namespace meterlink

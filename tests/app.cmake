@@ -25,3 +25,16 @@ add_test(NAME desktop_entry_valid
 add_executable(window_download_driver window_download_driver.cpp)
 target_link_libraries(window_download_driver PRIVATE meterlink_app meterlink_platform)
 meterlink_warnings(window_download_driver)
+
+# Every text against its control, at two scale factors and in two locales with long dates.
+add_executable(window_fit_test window_fit_test.cpp window_test_world.h)
+target_link_libraries(window_fit_test PRIVATE
+    meterlink_app meterlink_sim meterlink_memory_line GTest::gtest GTest::gtest_main)
+meterlink_warnings(window_fit_test)
+foreach(run "1;de_DE.UTF-8" "2;ko_KR.UTF-8")
+  list(GET run 0 scale)
+  list(GET run 1 locale)
+  add_test(NAME window_fit_test.scale${scale} COMMAND window_fit_test)
+  set_tests_properties(window_fit_test.scale${scale} PROPERTIES ENVIRONMENT
+      "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=${scale};LC_ALL=${locale}")
+endforeach()

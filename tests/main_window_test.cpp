@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLineEdit>
@@ -173,13 +174,23 @@ TEST_F(MainWindowTest, CancelledDialogChangesNothing) {
     EXPECT_EQ(settings.SaveFileName, "keep.csv");
 }
 
-TEST_F(MainWindowTest, AcceptedDialogSetsTextAndFileNameToTheFullPath) {
+TEST_F(MainWindowTest, AcceptedDialogSetsTextAndFileNameToTheFullPathWithAnExtension) {
     open();
-    dialogAnswer = QStringLiteral("/home/tech/logs/site 4.csv");
-    child<QPushButton>("Command3")->click();
-    EXPECT_EQ(dialogsShown, 1);
-    EXPECT_EQ(text("Text2"), "/home/tech/logs/site 4.csv");
-    EXPECT_EQ(settings.SaveFileName, "/home/tech/logs/site 4.csv");
+    child<QLineEdit>("Text2")->setText("/srv/meter/old.csv");
+    const std::pair<const char*, const char*> answers[] = {
+        {"/home/tech/logs/site 4.csv", "/home/tech/logs/site 4.csv"},
+        {"/home/tech/logs/site 5", "/home/tech/logs/site 5.csv"},
+        {"/home/tech/v1.2/run", "/home/tech/v1.2/run.csv"},
+        {"/home/tech/logs/site.txt", "/home/tech/logs/site.txt"}};
+    for (const auto& [answer, kept] : answers) {
+        const QString folderBefore = QFileInfo(settings.SaveFileName).absolutePath();
+        dialogAnswer = QString::fromUtf8(answer);
+        child<QPushButton>("Command3")->click();
+        EXPECT_EQ(lastRequest.folder, folderBefore) << answer;
+        EXPECT_EQ(text("Text2"), kept);
+        EXPECT_EQ(settings.SaveFileName, kept);
+    }
+    EXPECT_EQ(dialogsShown, 4);
 }
 
 TEST_F(MainWindowTest, ClosingSavesTheControlsOnce) {
@@ -221,13 +232,28 @@ TEST_F(MainWindowTest, ExitSavesOnceAndNoCloseSavesAgain) {
                          "[CommSlaveID]=001\r\n[DownloadSaveFile]=Logdata.csv\r\n");
 }
 
-TEST_F(MainWindowTest, UnusableSettingsFileStartsOnDefaultsAndReportsTheFailedSave) {
+TEST_F(MainWindowTest, UnusableSettingsFileStartsOnDefaultsAndAsksBeforeClosing) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(kSettingsFileName));
     open();
     EXPECT_EQ(settings.PortNumber, 1);
     EXPECT_EQ(settings.SlaveId, 1);
-    window->close();
-    EXPECT_EQ(saves, std::vector<bool>{false});
+    std::vector<QString> questions;
+    bool closeAnyway = false;
+    window->setCloseAnywayQuestion([&](QWidget*, const QString& question) {
+        questions.push_back(question);
+        return closeAnyway;
+    });
+    window->show();
+    EXPECT_FALSE(window->close()); // "No": the window stays
+    EXPECT_TRUE(window->isVisible());
+    closeAnyway = true;
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(saves, (std::vector<bool>{false, false}));
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_TRUE(questions[0].contains(QDir::toNativeSeparators(iniPath())))
+        << questions[0].toStdString();
+    EXPECT_TRUE(questions[0].contains("irectory"))
+        << questions[0].toStdString(); // what the system said
 }
 
 TEST_F(MainWindowTest, PortToolTipFollowsALinkMadeAfterStart) {
@@ -242,20 +268,22 @@ TEST_F(MainWindowTest, PortToolTipFollowsALinkMadeAfterStart) {
     EXPECT_EQ(comm2->toolTip(), "/dev/ttyUSB7 (by a link in this folder)");
 }
 
-TEST_F(MainWindowTest, GridShowsFixedRowAndColumnAsHeadingsAcrossClears) {
+TEST_F(MainWindowTest, GridShowsTheHeadingRowAndColumnAsHeadingsAcrossClears) {
     open();
     auto* grid = child<QTableView>("MSHFlexGrid1");
     EXPECT_EQ(grid->model()->rowCount(), 16384);
     EXPECT_EQ(grid->model()->columnCount(), 10);
 
-    world.grid.setTextMatrix(0, 2, "Flow");
+    world.grid.setTextMatrix(1, 2, "Flow");
     world.grid.setTextMatrix(5, 0, "4");
     EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Flow");
     EXPECT_EQ(grid->model()->headerData(5, Qt::Vertical).toString(), "4");
     world.grid.Clear(); // may reset the model, which forgets hidden sections
+    // The blank fixed row and the heading row are shown only as the headings.
     EXPECT_TRUE(grid->isRowHidden(0));
+    EXPECT_TRUE(grid->isRowHidden(1));
     EXPECT_TRUE(grid->isColumnHidden(0));
-    EXPECT_FALSE(grid->isRowHidden(1));
+    EXPECT_FALSE(grid->isRowHidden(2));
 
     window->setGridColumnWidth(0, 77);
     window->setGridColumnWidth(3, 55);

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -136,6 +137,23 @@ TEST_F(WindowWiring, LeavingTheTabDuringATickStopsTheTimerAndTheTickFinishes) {
     EXPECT_EQ(line(3)->text(), "Keys:               ");
 }
 
+TEST_F(WindowWiring, DisplayTabSaysWhenTheMeterDoesNotAnswerUntilItDoes) {
+    tabs()->setCurrentIndex(3);
+    auto* noAnswer = child<QLabel>("DisplayNoAnswer");
+    EXPECT_TRUE(noAnswer->text().isEmpty());
+    world.intercept = [](const QByteArray&) -> std::optional<std::vector<MeterReply>> {
+        return std::vector<MeterReply>{};
+    };
+    window->Timer1_Timer();
+    EXPECT_TRUE(noAnswer->text().startsWith("The meter does not answer: No answer from slave 1"))
+        << noAnswer->text().toStdString();
+    EXPECT_TRUE(line(0)->text().isEmpty()); // the lines stay the meter's
+    world.intercept = nullptr;
+    window->Timer1_Timer();
+    EXPECT_TRUE(noAnswer->text().isEmpty());
+    EXPECT_EQ(line(0)->text(), "SIMULATED METER     ");
+}
+
 TEST_F(WindowWiring, KeypadPressesReachTheMeterOnePerTick) {
     tabs()->setCurrentIndex(3);
     key(14)->click();
@@ -165,11 +183,15 @@ TEST_F(WindowWiring, PcKeysPressTheKeypadWhileTheDisplayTabIsShown) {
     const std::pair<int, int> presses[] = {
         {Qt::Key_1, 0},      {Qt::Key_0, 13},      {Qt::Key_9 | Qt::KeypadModifier, 10},
         {Qt::Key_Period, 3}, {Qt::Key_Return, 14}, {Qt::Key_Enter | Qt::KeypadModifier, 14},
-        {Qt::Key_Up, 7},     {Qt::Key_Down, 11}};
+        {Qt::Key_Up, 7},     {Qt::Key_Down, 11},   {Qt::Key_M, 12},
+        {Qt::Key_S, 15}};
     for (const auto& [qtKey, button] : presses)
         ASSERT_TRUE(pressKey(qtKey, key(button))) << qtKey;
     // Timer1 runs meanwhile and may already have sent some of them.
-    EXPECT_EQ(world.meter.keysReceived() + keys().text(), "109.EENL");
+    EXPECT_EQ(world.meter.keysReceived() + keys().text(), "109.EENLMF");
+    // Each key names its PC keys.
+    EXPECT_EQ(key(12)->toolTip(), "Keyboard: M");
+    EXPECT_EQ(key(15)->toolTip(), "Keyboard: S or F");
 }
 
 TEST_F(WindowWiring, PcKeysLeaveTheKeypadAloneOnOtherTabs) {
@@ -202,8 +224,10 @@ TEST_F(WindowWiring, DownloadFillsTheDownloadTabTheGridAndTheFile) {
     EXPECT_TRUE(heading.underline());
     EXPECT_EQ(shown->headerData(1, Qt::Vertical).toString(), "Record #");
     EXPECT_FALSE(shown->index(2, 1).data().toString().isEmpty());
-    // Widths in twips from the download, shown at fifteen twips a pixel.
-    EXPECT_EQ(window->gridColumnWidth(1), 120);
+    EXPECT_EQ(shown->headerData(2, Qt::Horizontal).toString(), "Flow Rate");
+    // Widths in twips from the download, shown at fifteen twips a pixel; the timestamps'
+    // column may need more.
+    EXPECT_GE(window->gridColumnWidth(1), 120);
     EXPECT_EQ(window->gridColumnWidth(2), 133);
     EXPECT_EQ(window->gridColumnWidth(0), 67);
 }
@@ -214,8 +238,41 @@ TEST_F(WindowWiring, FailedDownloadGivesItsReasonAsTheStatusToolTip) {
     };
     child<QPushButton>("Command2")->click();
     EXPECT_EQ(status(), "Error in Downloading!!");
-    EXPECT_FALSE(child<QLabel>("Label4")->toolTip().isEmpty());
+    const QString reason = child<QLabel>("Label4")->toolTip();
+    EXPECT_TRUE(reason.contains("No answer from slave 1")) << reason.toStdString();
+    EXPECT_EQ(child<QLabel>("DownloadReason")->text(), reason); // and in plain sight
     EXPECT_TRUE(child<QPushButton>("Command2")->isEnabled());
+
+    world.intercept = nullptr;
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_TRUE(child<QLabel>("DownloadReason")->text().isEmpty());
+}
+
+TEST_F(WindowWiring, GridGrowsWithTheWindowAndKeepsItsHeadingsInViewFromTheTopLeft) {
+    world.meter.setLog(logOf(3000));
+    const QSize start = window->size();
+    EXPECT_EQ(window->minimumSize(), start);
+    auto* grid = child<QTableView>("MSHFlexGrid1");
+    const QSize gridAtStart = grid->size();
+    const QPoint statusFrame = child<QWidget>("Frame5")->pos();
+    window->resize(start + QSize(300, 200));
+    QCoreApplication::processEvents();                       // the platform reports the new size
+    EXPECT_EQ(child<QWidget>("Frame5")->pos(), statusFrame); // the other tabs stay put
+    tabs()->setCurrentIndex(1);                              // laid out when shown
+    EXPECT_EQ(grid->size(), gridAtStart + QSize(300, 200));
+
+    child<QPushButton>("Command2")->click();
+    grid->scrollToBottom();
+    grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
+    EXPECT_GT(grid->rowAt(0), 2000);
+    EXPECT_TRUE(grid->horizontalHeader()->isVisible());
+    EXPECT_EQ(grid->model()->headerData(2, Qt::Horizontal).toString(), "Flow Rate");
+
+    // The next download shows its records from the first one and the first column.
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(grid->rowAt(0), 2);
+    EXPECT_EQ(grid->columnAt(0), 1);
 }
 
 TEST_F(WindowWiring, TicksDuringADownloadAreSkipped) {
