@@ -321,12 +321,13 @@ void DwnLoad1::buildDisplayTab(QWidget* page) {
         Text4.append(line);
     }
     displayNoAnswer_ = named<QLabel>(QStringLiteral("DisplayNoAnswer"), page);
-    place(displayNoAnswer_, 720, 2310, 7935, 450);
+    // Three lines: a reason can name a long device path and what the system said.
+    place(displayNoAnswer_, 720, 2340, 7935, 675);
     markAsFailure(displayNoAnswer_);
 
-    // The keypad sits under the display lines, centred on them.
+    // The keypad sits under the display lines and their label, centred on them.
     const int keypadLeft = 720 + (3255 - (3 * 720 + 615)) / 2;
-    const int keypadTop = 480 + 1815 + 480;
+    const int keypadTop = 480 + 1815 + 780;
     for (int i = 0; i < 16; ++i) {
         const QString caption = QString::fromLatin1(kKeypadCaptions[i]);
         auto* key = named<QPushButton>(indexed("Command1", i), page, caption);

@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdotool imagemagick fonts-dejavu-core
+    xvfb xauth xdotool openbox imagemagick fonts-dejavu-core
     socat mbpoll python3 python3-pymodbus libmodbus-dev
     locales desktop-file-utils python3-serial python3-serial-asyncio
     clang libclang-rt-14-dev

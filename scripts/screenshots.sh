@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: runs meterlink against meterlink-sim on a
-# private X server, downloads 2000 records, and captures each of the four tabs
-# into docs/screenshots/. Builds nothing: expects BUILD_DIR/bin (default build).
+# private X server with a small window manager, downloads 2000 records, and
+# captures each of the four tabs, the window maximised, and a download that
+# failed, into OUT_DIR (default docs/screenshots/). Builds nothing: expects
+# BUILD_DIR/bin (default build).
 #
-#   scripts/screenshots.sh [BUILD_DIR]
+#   scripts/screenshots.sh [BUILD_DIR [OUT_DIR]]
 #
-# Needs Xvfb, xdotool and ImageMagick (import, convert).
+# QT_SCALE_FACTOR=2 in the environment takes them at twice the size (on a
+# screen twice as large); look at those before a release, keep the others.
+#
+# Needs Xvfb, openbox, xdotool and ImageMagick (import, convert).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 bin=$(cd "$build" 2>/dev/null && pwd)/bin
-out=$root/docs/screenshots
+out=${2:-$root/docs/screenshots}
+scale=${QT_SCALE_FACTOR:-1}
+case $scale in 1 | 2) ;; *) echo "screenshots: QT_SCALE_FACTOR must be 1 or 2" >&2; exit 2 ;; esac
 for program in meterlink meterlink-sim; do
     [ -x "$bin/$program" ] || { echo "screenshots: $bin/$program is missing; build first" >&2; exit 2; }
 done
-for tool in Xvfb xdotool import convert; do
+for tool in Xvfb openbox xdotool import convert; do
     command -v "$tool" >/dev/null || { echo "screenshots: $tool is needed" >&2; exit 2; }
 done
 
@@ -56,44 +63,67 @@ has_line() { grep -q "$2" "$1" 2>/dev/null; }
 non_empty() { [ -s "$1" ]; }
 
 # A private X server; it tells its display number once it is ready.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 $((1024 * scale))x$((768 * scale))x24 -nolisten tcp \
+    3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 wait_until 10 non_empty "$work/display" || fail "Xvfb did not start"
 DISPLAY=:$(head -n 1 "$work/display")
 export DISPLAY
 
-"$bin/meterlink-sim" --link "$work/com1" --records 2000 --seed 7 >"$work/sim.log" 2>&1 &
+# A window manager, so the window can be maximised: Super+Up toggles it here.
+sed 's|<keyboard>|<keyboard><keybind key="W-Up"><action name="ToggleMaximize"/></keybind>|' \
+    /etc/xdg/openbox/rc.xml >"$work/openbox.xml"
+openbox --config-file "$work/openbox.xml" >"$work/openbox.log" 2>&1 &
 pids+=($!)
-wait_until 10 has_line "$work/sim.log" "meterlink-sim ready" || fail "meterlink-sim did not start"
+
+# One 20-character display line, and a channel name longer than its box.
+cat >"$work/meter.scenario" <<'SCENARIO'
+channel 2 "Totaliser forward, site 14 north"
+display 1 "FLOW RATE 1234.5 GPM"
+SCENARIO
+start_meter() { # extra meterlink-sim options
+    "$bin/meterlink-sim" --link "$work/com1" --records 2000 --seed 7 \
+        --scenario "$work/meter.scenario" "$@" >"$work/sim.log" 2>&1 &
+    pids+=($!)
+    meter=$!
+    wait_until 10 has_line "$work/sim.log" "meterlink-sim ready" || fail "meterlink-sim did not start"
+}
+start_meter
 
 # Started in the work folder: default settings, Comm1 is ./com1, the CSV lands here.
-(cd "$work" && exec env QT_QPA_PLATFORM=xcb "$bin/meterlink") >"$work/meterlink.log" 2>&1 &
-pids+=($!)
+start_window() {
+    (cd "$work" && exec env QT_QPA_PLATFORM=xcb "$bin/meterlink") >"$work/meterlink.log" 2>&1 &
+    pids+=($!)
+    program=$!
+    window=
+    wait_until 15 find_window || fail "the meterlink window did not appear"
+    wait_until 5 window_ready || fail "the meterlink window has no geometry"
+}
 find_window() { window=$(xdotool search --onlyvisible --name "Morvel" 2>/dev/null | head -n 1); [ -n "$window" ]; }
-wait_until 15 find_window || fail "the meterlink window did not appear"
 window_ready() { xdotool getwindowgeometry "$window" >/dev/null 2>&1; }
-wait_until 5 window_ready || fail "the meterlink window has no geometry"
+start_window
 
 # The layout is in twips (15 to a pixel); tab positions count from the tab control's
 # corner, which sits under the menu bar.
 menu_bar=20
 click_at() { # X Y in twips from the tab control's corner
-    xdotool mousemove --window "$window" $(($1 / 15)) $(($2 / 15 + menu_bar)) click 1
+    xdotool mousemove --window "$window" $(($1 * scale / 15)) $((($2 / 15 + menu_bar) * scale)) click 1
 }
 settle() { sleep 0.5; } # let the window repaint before a capture
-shoot() {
+shoot() { # NAME [X window, default the meterlink window]
     settle
-    import -window "$window" "$work/$1.png"
+    import -window "${2:-$window}" "$work/$1.png"
     convert "$work/$1.png" -colors 256 "PNG8:$out/$1.png"
 }
 next_tab() {
     xdotool mousemove --window "$window" 5 5 # keep the pointer (and so the keys) on the window
     xdotool key --clearmodifiers ctrl+Tab
 }
+# "Download Data": frame at 4680,3300, the button inside at 600,1200, 2655 by 615.
+press_download() { click_at $((4680 + 600 + 2655 / 2)) $((3300 + 1200 + 615 / 2)); }
 
 mkdir -p "$out"
-# "Download Data": frame at 4680,3300, the button inside at 600,1200, 2655 by 615.
-click_at $((4680 + 600 + 2655 / 2)) $((3300 + 1200 + 615 / 2))
+press_download
 wait_until 120 non_empty "$work/Logdata.csv" || fail "no Logdata.csv after pressing Download Data"
 echo "downloaded $(($(wc -l <"$work/Logdata.csv"))) CSV lines" >&2
 shoot download
@@ -105,12 +135,32 @@ next_tab
 shoot settings
 
 next_tab
-# Keypad keys: 615 by 375 twips, 720 apart across and 600 down from 960,2775.
-press_key() { click_at $((960 + 720 * ($1 % 4) + 307)) $((2775 + 600 * ($1 / 4) + 187)); }
+# Keypad keys: 615 by 375 twips, 720 apart across and 600 down from 960,3075.
+press_key() { click_at $((960 + 720 * ($1 % 4) + 307)) $((3075 + 600 * ($1 / 4) + 187)); }
 press_key 12 # Menu
 sleep 1.6    # two display ticks: the key goes out, the lines come back
 press_key 11 # Down
 sleep 1.6
 shoot display
+
+# The window maximised, on the View tab: the grid takes the room, the headings stay.
+next_tab
+next_tab
+xdotool key --clearmodifiers super+Up
+sleep 1
+shoot maximised root
+
+# A download from a meter that has gone quiet: the reason shows under the frames.
+xdotool key --clearmodifiers super+Up # back to the given size
+sleep 1
+# The grid keeps Ctrl+Tab for its cells: click the "Download" tab itself.
+xdotool mousemove --window "$window" $((30 * scale)) $(((menu_bar + 11) * scale)) click 1
+kill "$meter"
+wait "$meter" 2>/dev/null || true
+press_download
+# Each transaction fails at its write, or at worst waits its full three seconds: the
+# state read, eight channel reads and three block attempts fit in 40 s.
+sleep 40
+shoot failed
 
 ls -l "$out"

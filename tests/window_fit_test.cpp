@@ -153,6 +153,15 @@ TEST_F(WindowFit, EveryTextFitsItsControlAfterADownload) {
               "Finished. Data in File");
     ASSERT_EQ(window->findChild<QLineEdit*>(QStringLiteral("Text3_1"))->text(),
               QString(32, QLatin1Char('W')));
+    // The longest kind of failure reason: a device path and what the system said.
+    const QString reason = QStringLiteral(
+        "No answer from slave 247 at 38400 baud after 3 sends; write failed: device "
+        "disappeared: /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0: "
+        "Input/output error");
+    window->findChild<QLabel*>(QStringLiteral("DownloadReason"))
+        ->setText(QStringLiteral("Reading channel 8: ") + reason);
+    window->findChild<QLabel*>(QStringLiteral("DisplayNoAnswer"))
+        ->setText(QStringLiteral("The meter does not answer: ") + reason);
     // A file name longer than its box.
     window->findChild<QLineEdit*>(QStringLiteral("Text2"))
         ->setText(QStringLiteral("/home/technician/meter logs/site 14 north/") +
