@@ -10,6 +10,7 @@
 #include "logger/download_log.h"
 #include "logger/grid_model.h"
 #include "modbus/link_failure.h"
+#include "modbus/meter_registers.h"
 #include "modbus/modbus_link.h"
 #include "settings/numeric_value.h"
 #include "settings/serial_port_name.h"
@@ -315,9 +316,9 @@ void DwnLoad1::buildDisplayTab(QWidget* page) {
         line->setReadOnly(true);
         place(line, 120, 240 + 375 * n, 3015, 345);
         // A monospaced face as large as lets the widest line of 20 characters fit whole.
-        line->setFont(largestFittingFont(displayLineFont(),
-                                         QString(DisplayPanel::LineRegisters * 2, QLatin1Char('W')),
-                                         textRoom(line)));
+        line->setFont(largestFittingFont(
+            displayLineFont(), QString(meter::RegistersPerDisplayLine * 2, QLatin1Char('W')),
+            textRoom(line)));
         Text4.append(line);
     }
     displayNoAnswer_ = named<QLabel>(QStringLiteral("DisplayNoAnswer"), page);
@@ -546,9 +547,13 @@ void DwnLoad1::Command1_Click(int index) {
 void DwnLoad1::Timer1_Timer() {
     const int linesBefore = displayLines_->linesShown();
     if (display_->Timer1_Timer()) {
-        // A tick that brought no line back heard nothing from the meter.
-        displayLines_->setNoAnswerReason(
-            displayLines_->linesShown() == linesBefore ? describe(link_.lastFailure()) : QString());
+        // A tick that brought no line back heard nothing from the meter; one stopped on
+        // purpose says nothing about it.
+        if (displayLines_->linesShown() != linesBefore) {
+            displayLines_->setNoAnswerReason(QString());
+        } else if (link_.lastFailure().fault != LinkFault::Stopped) {
+            displayLines_->setNoAnswerReason(describe(link_.lastFailure()));
+        }
         afterTransaction();
     }
 }
