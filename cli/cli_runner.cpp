@@ -19,6 +19,7 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
@@ -141,10 +142,16 @@ int runCli(const QStringList& arguments, Console& console) {
 
     LinkTrace trace;
     if (!options.link.tracePath.isEmpty()) {
-        if (!trace.open(options.link.tracePath)) {
+        // A FIFO or a device could hold the open until someone reads it, before Ctrl-C is
+        // caught: only a plain file, new or existing, is taken.
+        const QFileInfo info(options.link.tracePath);
+        const bool plainFile = !info.exists() || info.isFile();
+        if (!plainFile || !trace.open(options.link.tracePath)) {
             printLine(console.err,
                       QStringLiteral("meterlink-cli: cannot open the trace file %1: %2")
-                          .arg(options.link.tracePath, trace.errorText()));
+                          .arg(options.link.tracePath, plainFile
+                                                           ? trace.errorText()
+                                                           : QStringLiteral("not a regular file")));
             return ExitUsage;
         }
         trace.setFailureSource([&link]() -> const LinkFailure& { return link.lastFailure(); });

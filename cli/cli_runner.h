@@ -14,8 +14,9 @@ struct Console {
 };
 
 // The whole program on the real serial port, clock and event loop: the arguments without
-// the program name in, the exit status out. Needs a QCoreApplication, and SIGINT and
-// SIGTERM blocked (StopSignals::blockStopSignals) so that they end it cleanly.
+// the program name in, the exit status out. Needs a QCoreApplication. SIGINT and SIGTERM
+// end it cleanly once the trace file is open; before that they end it as they end any
+// program.
 int runCli(const QStringList& arguments, Console& console);
 
 } // namespace meterlink

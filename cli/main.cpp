@@ -1,14 +1,10 @@
 #include "cli/cli_runner.h"
-#include "cli/stop_signals.h"
+#include "cli/console_system.h"
 
 #include <QCoreApplication>
 #include <QFile>
 
-#include <unistd.h>
-
 int main(int argc, char* argv[]) {
-    // Before any thread exists, so that no thread takes the signals instead of the loop.
-    meterlink::StopSignals::blockStopSignals();
     // Qt's own event dispatcher: under glib every notifier toggle costs two system calls,
     // and the link toggles one per transaction.
     qputenv("QT_NO_GLIB", "1");
@@ -16,9 +12,9 @@ int main(int argc, char* argv[]) {
 
     QFile out;
     QFile err;
-    out.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    err.open(STDERR_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    meterlink::Console console{out, err, ::isatty(STDOUT_FILENO) == 1,
-                               ::isatty(STDERR_FILENO) == 1};
+    out.open(meterlink::kStandardOutput, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(meterlink::kStandardError, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    meterlink::Console console{out, err, meterlink::isTerminal(meterlink::kStandardOutput),
+                               meterlink::isTerminal(meterlink::kStandardError)};
     return meterlink::runCli(app.arguments().mid(1), console);
 }

@@ -1,5 +1,6 @@
 #include "cli/meter_commands.h"
 
+#include "cli/console_system.h"
 #include "cli/display_text.h"
 #include "cli/exit_codes.h"
 #include "display/clean_display_text.h"
@@ -7,20 +8,7 @@
 
 #include <QElapsedTimer>
 
-#include <sys/resource.h>
-
 namespace meterlink {
-
-namespace {
-
-double processCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
 
 MeterCommands::MeterCommands(ModbusLink& link, int slave, QIODevice& out, QIODevice& err)
     : link_(link), slave_(slave), out_(out), err_(err) {}

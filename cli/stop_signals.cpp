@@ -1,60 +1,46 @@
 #include "cli/stop_signals.h"
 
-#include <QSocketNotifier>
+#include <QtGlobal>
 
-#include <csignal>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#else
+#include <QSocketNotifier>
+#endif
 
 namespace meterlink {
 
-namespace {
-
-sigset_t stopSet() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
-
-} // namespace
-
-bool StopSignals::blockStopSignals() {
-    const sigset_t set = stopSet();
-    return sigprocmask(SIG_BLOCK, &set, nullptr) == 0;
-}
-
 StopSignals::StopSignals() {
-    const sigset_t set = stopSet();
-    fd_ = ::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (fd_ < 0)
+    if (!hook_.isInstalled())
         return;
-    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { readPending(); });
+#ifdef Q_OS_WIN
+    auto notifier =
+        std::make_unique<QWinEventNotifier>(reinterpret_cast<Qt::HANDLE>(hook_.waitHandle()));
+    connect(notifier.get(), &QWinEventNotifier::activated, this, [this] { takePending(); });
+#else
+    auto notifier =
+        std::make_unique<QSocketNotifier>(qintptr(hook_.waitHandle()), QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this, [this] { takePending(); });
+#endif
+    notifier_ = std::move(notifier);
 }
 
 StopSignals::~StopSignals() {
     notifier_.reset();
-    if (fd_ >= 0)
-        ::close(fd_);
+    hook_.finished();
 }
 
 bool StopSignals::stopRequested() {
     if (signal_ == 0)
-        readPending();
+        takePending();
     return signal_ != 0;
 }
 
-void StopSignals::readPending() {
-    if (fd_ < 0)
-        return;
-    signalfd_siginfo info{};
-    while (::read(fd_, &info, sizeof info) == ssize_t(sizeof info)) {
-        if (signal_ == 0) {
-            signal_ = int(info.ssi_signo);
-            emit stopRequestedNow(signal_);
-        }
+void StopSignals::takePending() {
+    const int signalNumber = hook_.takeSignal();
+    if (signal_ == 0 && signalNumber != 0) {
+        signal_ = signalNumber;
+        emit stopRequestedNow(signal_);
     }
 }
 

@@ -1,17 +1,16 @@
 #pragma once
 
+#include "cli/stop_signal_hook.h"
+
 #include <QObject>
 
-#include <functional>
 #include <memory>
-
-class QSocketNotifier;
 
 namespace meterlink {
 
-// SIGINT and SIGTERM as events: blocked for the process and read from a descriptor that
-// the event loop watches, so nothing runs inside a signal handler and a wait of the link
-// wakes at once. Block them with blockStopSignals() before any thread starts.
+// SIGINT and SIGTERM (Ctrl-C and closing the console on Windows) as events of the loop:
+// the hook only records the request, the event loop turns it into stopRequestedNow(), so
+// nothing of ours runs inside a handler and a wait of the link wakes at once.
 class StopSignals : public QObject {
     Q_OBJECT
 
@@ -21,10 +20,8 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    static bool blockStopSignals();
-
-    bool isWatching() const { return fd_ >= 0; }
-    // Also picks up a signal that came while the event loop was not running.
+    bool isWatching() const { return hook_.isInstalled(); }
+    // Also picks up a request that came while the event loop was not running.
     bool stopRequested();
     // The signal that asked to stop; 0 while none did.
     int signalNumber() const { return signal_; }
@@ -33,11 +30,11 @@ signals:
     void stopRequestedNow(int signalNumber);
 
 private:
-    void readPending();
+    void takePending();
 
-    int fd_ = -1;
+    StopSignalHook hook_;
     int signal_ = 0;
-    std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QObject> notifier_;
 };
 
 } // namespace meterlink

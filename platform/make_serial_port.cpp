@@ -2,7 +2,10 @@
 
 #include <QtGlobal>
 
-#ifdef Q_OS_UNIX
+// A build may choose the QSerialPort adapter on Unix too, so that the path Windows takes is
+// tested here.
+#if defined(Q_OS_UNIX) && !defined(METERLINK_QT_SERIAL_PORT)
+#define METERLINK_POSIX_SERIAL_PORT
 #include "platform/posix_serial_port.h"
 #else
 #include "platform/qt_serial_port.h"
@@ -10,7 +13,7 @@
 
 namespace meterlink {
 
-#ifdef Q_OS_UNIX
+#ifdef METERLINK_POSIX_SERIAL_PORT
 using SystemSerialPort = PosixSerialPort;
 #else
 using SystemSerialPort = QtSerialPort;
@@ -26,7 +29,7 @@ bool isPolling(const SerialPort& port) {
 }
 
 bool hasArrivedInput(const SerialPort& port) {
-#ifdef Q_OS_UNIX
+#ifdef METERLINK_POSIX_SERIAL_PORT
     const auto* system = dynamic_cast<const PosixSerialPort*>(&port);
     return system && system->inputArrived();
 #else

@@ -8,7 +8,7 @@
 namespace meterlink {
 
 // The system's serial port for the link: straight over the terminal device on Unix,
-// over QSerialPort elsewhere.
+// over QSerialPort elsewhere (and on Unix in a build with METERLINK_QT_SERIAL_PORT).
 std::unique_ptr<SerialPort> makeSerialPort();
 
 // True when the port is waiting for input, so that an event pump may sleep until it

@@ -1,10 +1,35 @@
 #include "platform/qt_serial_port.h"
 
+#include <QDir>
+
 namespace meterlink {
 
+QtSerialPort::QtSerialPort() {
+    QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+        // A read that fails on an open port is the device going away on Unix; Windows says
+        // so with a resource error.
+        if (port_.isOpen() && (e == QSerialPort::ResourceError || e == QSerialPort::ReadError))
+            lose(port_.errorString());
+    });
+}
+
 void QtSerialPort::configure(const QString& deviceName, qint32 baud) {
-    port_.setPortName(deviceName);
+    device_ = deviceName;
+#ifdef Q_OS_UNIX
+    // QSerialPort looks for a bare name under /dev; the POSIX port, like any Unix program,
+    // from the current folder (where a comN link may be).
+    if (QDir::isRelativePath(deviceName) && !deviceName.isEmpty())
+        port_.setPortName(QDir::current().absoluteFilePath(deviceName));
+    else
+#endif
+        port_.setPortName(deviceName);
     baud_ = baud;
+}
+
+void QtSerialPort::lose(const QString& why) {
+    error_ = QStringLiteral("device disappeared: %1: %2").arg(device_, why);
+    polling_ = false;
+    port_.close();
 }
 
 bool QtSerialPort::open() {
@@ -17,7 +42,7 @@ bool QtSerialPort::open() {
         return false;
     }
     if (!port_.open(QIODevice::ReadWrite)) {
-        error_ = port_.errorString();
+        error_ = QStringLiteral("%1: %2").arg(device_, port_.errorString());
         return false;
     }
     const bool configured = port_.setBaudRate(baud_) && port_.setDataBits(QSerialPort::Data8) &&
@@ -34,8 +59,15 @@ bool QtSerialPort::open() {
 
 bool QtSerialPort::write(const QByteArray& frame) {
     polling_ = false;
+    if (!port_.isOpen()) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("%1: the port is not open").arg(device_);
+        return false;
+    }
     if (port_.write(frame) != frame.size()) {
-        error_ = port_.errorString();
+        // Nothing else makes a write fail on an open port: the device is gone.
+        if (port_.isOpen())
+            lose(port_.errorString());
         return false;
     }
     // Onto the wire now rather than at the next pass of the event loop.

@@ -8,10 +8,12 @@ namespace meterlink {
 
 // The link's port over QSerialPort: 8N1, no handshaking. Received bytes reach
 // bytesWaiting() only when the event loop runs the port's notifier, as the
-// application's event pump does in every wait.
+// application's event pump does in every wait. A device that goes away (unplugged, or
+// the far end of a pty closed) closes the port with the reason the POSIX port gives, so
+// the waiting transaction ends and the next one opens the device again.
 class QtSerialPort : public SerialPort {
 public:
-    QtSerialPort() = default;
+    QtSerialPort();
 
     void configure(const QString& deviceName, qint32 baud) override;
     bool open() override;
@@ -37,7 +39,10 @@ public:
     bool polling() const { return polling_; }
 
 private:
+    void lose(const QString& why);
+
     QSerialPort port_;
+    QString device_;
     qint32 baud_ = 9600;
     QString error_;
     bool polling_ = false;

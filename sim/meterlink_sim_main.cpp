@@ -1,3 +1,4 @@
+#include "cli/stop_signal_hook.h"
 #include "sim/meter_scenario.h"
 #include "sim/pty_link.h"
 #include "sim/pty_server.h"
@@ -10,8 +11,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <sys/signalfd.h>
-#include <unistd.h>
 
 using namespace meterlink;
 
@@ -90,22 +89,14 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    // Signals arrive as data on a descriptor, so nothing runs inside a handler.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
-        printError(QStringLiteral("cannot block signals"));
+    // Signals arrive as data on a descriptor, so nothing of ours runs inside a handler.
+    const StopSignalHook stopSignals{SIGINT, SIGTERM, SIGHUP};
+    if (!stopSignals.isInstalled()) {
+        printError(QStringLiteral("cannot catch the stop signals"));
         return ExitOsError;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    const int stopFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (stopFd < 0) {
-        printError(QStringLiteral("signalfd failed"));
-        return ExitOsError;
-    }
+    const int stopFd = int(stopSignals.waitHandle());
 
     PtyLink pty;
     QString error;
@@ -123,7 +114,6 @@ int main(int argc, char* argv[]) {
 
     PtyServer server(meter, pty.masterFd(), options.baud);
     const bool stopped = server.run(stopFd, &error);
-    ::close(stopFd);
     if (!stopped) {
         printError(error);
         return ExitOsError;

@@ -6,7 +6,7 @@ namespace meterlink {
 
 class SimulatedMeter;
 
-// Serves the meter on a pseudo-terminal's master side until `stopFd` (a signalfd)
+// Serves the meter on a pseudo-terminal's master side until `stopFd` (a stop-signal pipe)
 // becomes readable. Sleeps in poll() between bytes and due writes.
 class PtyServer {
 public:

@@ -9,9 +9,12 @@ meterlink_test(cli_core_test
 target_link_libraries(cli_core_test PRIVATE
     meterlink_cli_core meterlink_platform meterlink_sim meterlink_memory_line Qt6::Core)
 
-# End to end: the two programs on a pseudo-terminal.
-meterlink_test(cli_end_to_end_test ${CMAKE_CURRENT_LIST_DIR}/cli_end_to_end_test.cpp)
-target_link_libraries(cli_end_to_end_test PRIVATE Qt6::Core)
-target_compile_definitions(cli_end_to_end_test PRIVATE
-    METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
-add_dependencies(cli_end_to_end_test meterlink-cli meterlink-sim)
+# End to end: the two programs on a pseudo-terminal. It watches the trace with inotify.
+if(TARGET meterlink-sim AND METERLINK_LINUX)
+  meterlink_test(cli_end_to_end_test ${CMAKE_CURRENT_LIST_DIR}/cli_end_to_end_test.cpp)
+  meterlink_linux_only_files(${CMAKE_CURRENT_LIST_DIR}/cli_end_to_end_test.cpp)
+  target_link_libraries(cli_end_to_end_test PRIVATE Qt6::Core)
+  target_compile_definitions(cli_end_to_end_test PRIVATE
+      METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
+  add_dependencies(cli_end_to_end_test meterlink-cli meterlink-sim)
+endif()

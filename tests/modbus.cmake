@@ -5,14 +5,16 @@ meterlink_test(modbus_link_test
 )
 target_link_libraries(modbus_link_test PRIVATE meterlink_memory_line meterlink_modbus Qt6::Core)
 
-meterlink_test(serial_port_adapter_test
-    ${CMAKE_CURRENT_LIST_DIR}/pty_pair.h
-    ${CMAKE_CURRENT_LIST_DIR}/serial_port_adapter_test.cpp
-)
-target_link_libraries(serial_port_adapter_test PRIVATE meterlink_platform meterlink_modbus
-    Qt6::Core Qt6::SerialPort)
+if(METERLINK_PTYS)
+    meterlink_test(serial_port_adapter_test
+        ${CMAKE_CURRENT_LIST_DIR}/pty_pair.h
+        ${CMAKE_CURRENT_LIST_DIR}/serial_port_adapter_test.cpp
+    )
+    target_link_libraries(serial_port_adapter_test PRIVATE meterlink_platform meterlink_modbus
+        Qt6::Core Qt6::SerialPort)
 
-if(UNIX)
+    # The link on a real port: the system's port, or the QSerialPort adapter when the build
+    # uses that one (METERLINK_QT_SERIAL_PORT).
     meterlink_test(posix_serial_port_test
         ${CMAKE_CURRENT_LIST_DIR}/pty_pair.h
         ${CMAKE_CURRENT_LIST_DIR}/posix_serial_port_test.cpp

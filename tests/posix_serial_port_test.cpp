@@ -2,6 +2,7 @@
 #include "modbus/modbus_link.h"
 #include "platform/posix_serial_port.h"
 #include "platform/qt_event_pump.h"
+#include "platform/qt_serial_port.h"
 #include "platform/system_clock.h"
 #include "tests/pty_pair.h"
 
@@ -22,6 +23,13 @@
 using namespace meterlink;
 
 namespace {
+
+// The port the programs of this build use: these cases hold for both.
+#ifdef METERLINK_QT_SERIAL_PORT
+using PortUnderTest = QtSerialPort;
+#else
+using PortUnderTest = PosixSerialPort;
+#endif
 
 const QByteArray kRequest = QByteArray::fromHex("010300180002440c");
 
@@ -66,7 +74,7 @@ protected:
     QCoreApplication app_{argc_, argv_};
     SystemClock clock_;
     QtEventPump pump_;
-    PosixSerialPort port_;
+    PortUnderTest port_;
     QString device_; // what the link opens, at 19200 baud
     ModbusLink link_{port_, clock_, pump_, [this] { return LinkEndpoint{device_, 19200, {}}; }};
 };
