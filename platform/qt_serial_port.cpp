@@ -29,10 +29,28 @@ void QtSerialPort::configure(const QString& deviceName, qint32 baud) {
 void QtSerialPort::lose(const QString& why) {
     error_ = QStringLiteral("device disappeared: %1: %2").arg(device_, why);
     polling_ = false;
+    // Closed at once, or its notifier would fire again and again; the link learns of it at
+    // its next look, as from the POSIX port, and that transaction fails with this reason.
+    lossUnseen_ = true;
     port_.close();
 }
 
+bool QtSerialPort::lossSeen() {
+    if (!lossUnseen_)
+        return false;
+    lossUnseen_ = false;
+    return true;
+}
+
+qint64 QtSerialPort::bytesWaiting() {
+    if (lossSeen())
+        return 0;
+    polling_ = true;
+    return port_.bytesAvailable();
+}
+
 bool QtSerialPort::open() {
+    lossUnseen_ = false;
     error_.clear();
     if (port_.isOpen()) {
         return true;
@@ -59,7 +77,7 @@ bool QtSerialPort::open() {
 
 bool QtSerialPort::write(const QByteArray& frame) {
     polling_ = false;
-    if (!port_.isOpen()) {
+    if (lossSeen() || !port_.isOpen()) {
         if (error_.isEmpty())
             error_ = QStringLiteral("%1: the port is not open").arg(device_);
         return false;

@@ -17,21 +17,22 @@ public:
 
     void configure(const QString& deviceName, qint32 baud) override;
     bool open() override;
-    bool isOpen() const override { return port_.isOpen(); }
+    bool isOpen() const override { return port_.isOpen() || lossUnseen_; }
     QString errorText() const override { return error_; }
-    qint64 bytesWaiting() override {
-        polling_ = true;
-        return port_.bytesAvailable();
-    }
+    qint64 bytesWaiting() override;
     void discardInput() override {
         polling_ = false;
-        port_.clear(QSerialPort::Input);
+        if (port_.isOpen())
+            port_.clear(QSerialPort::Input);
     }
-    void discardOutput() override { port_.clear(QSerialPort::Output); }
+    void discardOutput() override {
+        if (port_.isOpen())
+            port_.clear(QSerialPort::Output);
+    }
     bool write(const QByteArray& frame) override;
     QByteArray take(qint64 count) override {
         polling_ = false;
-        return port_.read(count);
+        return port_.isOpen() ? port_.read(count) : QByteArray();
     }
 
     // True when the latest call looked for bytes and none were taken since: the caller is
@@ -40,12 +41,14 @@ public:
 
 private:
     void lose(const QString& why);
+    bool lossSeen();
 
     QSerialPort port_;
     QString device_;
     qint32 baud_ = 9600;
     QString error_;
     bool polling_ = false;
+    bool lossUnseen_ = false;
 };
 
 } // namespace meterlink

@@ -11,6 +11,7 @@ packages=(
     socat mbpoll python3 python3-pymodbus libmodbus-dev
     locales desktop-file-utils python3-serial python3-serial-asyncio
     clang libclang-rt-14-dev
+    g++-mingw-w64-x86-64-posix
 )
 
 missing=()

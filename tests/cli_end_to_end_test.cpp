@@ -14,6 +14,7 @@
 #include <csignal>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -253,6 +254,15 @@ TEST_F(CliEndToEndTest, ReadWithoutAMeterExits2WithThePortsReason) {
     const CliRun run = runCli(dir(), {"read", "24", "10", "--device", path("no-such-tty")});
     EXPECT_EQ(run.status, 2);
     EXPECT_TRUE(run.err.contains("no-such-tty")) << run.err.data();
+}
+
+// Opening a FIFO for writing waits for a reader, before Ctrl-C is caught.
+TEST_F(CliEndToEndTest, ATraceThatIsNoPlainFileIsRefusedBeforeAnythingWaits) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
+    const CliRun run = runCli(dir(), {"read", "24", "10", "--trace", "fifo"});
+    EXPECT_EQ(run.status, 64);
+    EXPECT_TRUE(run.err.contains("cannot open the trace file fifo: not a regular file"))
+        << run.err.data();
 }
 
 // Waits, on the file's change notices, until it holds `needle`.

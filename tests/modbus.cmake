@@ -21,10 +21,13 @@ if(METERLINK_PTYS)
     )
     target_link_libraries(posix_serial_port_test PRIVATE meterlink_platform meterlink_modbus
         Qt6::Core Qt6::SerialPort)
-    if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-        # Reads the rate back with the kernel's termios2, which only Linux has.
-        target_sources(posix_serial_port_test PRIVATE
-            ${CMAKE_CURRENT_LIST_DIR}/linux_line_speed_test.cpp)
+    # Reads the rate back with the kernel's termios2, which only Linux has.
+    meterlink_system_sources(posix_serial_port_test
+        LINUX ${CMAKE_CURRENT_LIST_DIR}/linux_line_speed_test.cpp)
+    if(METERLINK_LINUX)
         target_link_libraries(posix_serial_port_test PRIVATE meterlink_cli_core)
+    endif()
+    if(METERLINK_QT_SERIAL_PORT)
+        target_compile_definitions(posix_serial_port_test PRIVATE METERLINK_QT_SERIAL_PORT)
     endif()
 endif()
