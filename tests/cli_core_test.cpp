@@ -4,6 +4,7 @@
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
+#include "cli/stop_signal_hook.h"
 #include "cli_world.h"
 
 #include <QFile>
@@ -11,6 +12,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <poll.h>
 
 namespace meterlink {
 namespace {
@@ -276,6 +280,33 @@ TEST(DownloadJobTest, AnAbortEndsTheDownloadAtOnceAsAStopWithoutAFile) {
     EXPECT_EQ(w.memoryPort.written().size(), 14u);
     EXPECT_LT(w.clock.elapsed(), 5.0);
     EXPECT_FALSE(QFile::exists(w.settings.SaveFileName));
+}
+
+// --- stop signals ---
+
+// A stop is caught, not blocked: had the hook not been there, the default would have ended
+// the process; once it is gone, the default is back.
+TEST(StopSignalHookTest, CatchesAStopWithoutBlockingItAndPutsBackWhatWasThere) {
+    struct sigaction before {};
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &before), 0);
+    {
+        StopSignalHook hook;
+        ASSERT_TRUE(hook.isInstalled());
+        EXPECT_FALSE(StopSignalHook().isInstalled()) << "one hook at a time";
+        sigset_t blocked;
+        ASSERT_EQ(::sigprocmask(SIG_BLOCK, nullptr, &blocked), 0);
+        EXPECT_FALSE(sigismember(&blocked, SIGINT) || sigismember(&blocked, SIGTERM));
+        EXPECT_EQ(hook.takeSignal(), 0);
+
+        ASSERT_EQ(std::raise(SIGTERM), 0);
+        pollfd ready{int(hook.waitHandle()), POLLIN, 0};
+        EXPECT_EQ(::poll(&ready, 1, 0), 1);
+        EXPECT_EQ(hook.takeSignal(), SIGTERM);
+        EXPECT_EQ(::poll(&ready, 1, 0), 0) << "taken: no longer ready";
+    }
+    struct sigaction after {};
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
 } // namespace
