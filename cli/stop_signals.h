@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/stop_signal_hook.h"
+#include "platform/stop_signal_hook.h"
 
 #include <QObject>
 

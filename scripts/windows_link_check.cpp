@@ -1,6 +1,6 @@
 // Uses every Qt-free system piece, so that linking it for Windows needs each one's body.
 #include "cli/console_system.h"
-#include "cli/stop_signal_hook.h"
+#include "platform/stop_signal_hook.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "cli/stop_signal_hook.h"
+#include "platform/stop_signal_hook.h"
 #include "sim/meter_scenario.h"
 #include "sim/pty_link.h"
 #include "sim/pty_server.h"

@@ -4,8 +4,8 @@
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
-#include "cli/stop_signal_hook.h"
 #include "cli_world.h"
+#include "platform/stop_signal_hook.h"
 
 #include <QFile>
 #include <QRegularExpression>

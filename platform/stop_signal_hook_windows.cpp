@@ -1,4 +1,4 @@
-#include "cli/stop_signal_hook.h"
+#include "platform/stop_signal_hook.h"
 
 #include <atomic>
 #include <csignal>
