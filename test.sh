@@ -19,14 +19,14 @@ cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 # The link on a pty, the end-to-end downloads and display polling, and the fault suite, with
-# the programs on the QSerialPort adapter. The refusal of an odd line speed is the POSIX
-# port's own.
+# the programs on the QSerialPort adapter; the cases that build a POSIX port of their own
+# (refused speed, exclusive use) ran above.
 cmake -S . -B build-qtport -G Ninja -DCMAKE_BUILD_TYPE=Release -DMETERLINK_TESTS=ON \
     -DMETERLINK_QT_SERIAL_PORT=ON
 cmake --build build-qtport -j "$jobs" --target posix_serial_port_test cli_end_to_end_test \
     window_end_to_end_test meterlink-cli meterlink-sim
 ctest --test-dir build-qtport --output-on-failure -j "$jobs" \
-    -R '^(PosixPort|CliEndToEndTest|WindowAgainstSimulator)\.|^faults$' -E 'NonStandardBaudRate'
+    -R '^(PosixPort|CliEndToEndTest|WindowAgainstSimulator)\.|^faults$' -E 'RefusedLineSpeed|ExclusiveUse'
 
 # Any sanitizer report fails the test that caused it. Leaks count too; the suppressions name
 # Qt's own allocations that live until exit, never ours.
