@@ -1,5 +1,6 @@
 #include "app/dwn_load1.h"
 
+#include "app/chart_tab.h"
 #include "app/display_lines.h"
 #include "app/download_controls.h"
 #include "app/record_grid.h"
@@ -136,6 +137,9 @@ DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& li
             child->move(child->x(), child->y() - tabRow);
         }
     }
+    // After the four tabs, so the display tab keeps its index and its polling rule.
+    chartTab_ = new ChartTab;
+    SSTab1->addTab(chartTab_, QStringLiteral("Chart"));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -537,6 +541,7 @@ void DwnLoad1::Command2_Click() {
         return;
     }
     downloadCommand_->run();
+    chartTab_->showDownload(grid_, downloadLog_->LastGridRow(), downloadLog_->channelFlags());
     afterTransaction();
 }
 

@@ -27,6 +27,7 @@ class QTimer;
 
 namespace meterlink {
 
+class ChartTab;
 class DisplayLines;
 class DisplayPanel;
 class DownloadCommand;
@@ -161,6 +162,8 @@ private:
     QLabel* displayNoAnswer_ = nullptr;
     QVector<QPushButton*> Command1;
     QVector<QShortcut*> keypadShortcuts_;
+
+    ChartTab* chartTab_ = nullptr;
 };
 
 } // namespace meterlink

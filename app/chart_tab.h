@@ -1,0 +1,105 @@
+#pragma once
+
+#include "chart/chart_data.h"
+#include "chart/csv_series.h"
+#include "logger/channel_flags.h"
+
+#include <QFutureWatcher>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QStackedWidget;
+class QValueAxis;
+
+namespace meterlink {
+
+class GridModel;
+
+// The Chart tab: every channel of the last download, or of a CSV file opened here, against
+// time. Each channel has a value axis of its own in its colour, so a flow in thousands and
+// a pressure in single units both fill the plot and are read off in their own units.
+class ChartTab : public QWidget {
+    Q_OBJECT
+public:
+    // A file to open or to save to; empty when the user cancelled.
+    using FileChooser = std::function<QString(QWidget* parent)>;
+
+    explicit ChartTab(QWidget* parent = nullptr);
+    ~ChartTab() override;
+
+    void setOpenFileChooser(FileChooser chooser) { chooseOpen_ = std::move(chooser); }
+    void setSaveFileChooser(FileChooser chooser) { chooseSave_ = std::move(chooser); }
+
+    // The records the download left in the grid (rows 2..lastGridRow).
+    void showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse);
+    // Reads the file in the background; fileRead() follows.
+    void openCsv(const QString& path);
+    bool reading() const;
+    // PNG, or SVG when the name ends in .svg; false with the reason in the note.
+    bool saveImage(const QString& path);
+
+    const ChartData& data() const { return data_; }
+    QChart* chart() const { return chart_; }
+    // The time span shown, in ms since the epoch.
+    std::pair<double, double> timeRange() const;
+    void setTimeRange(double from, double to);
+    void resetZoom();
+    // Points handed to the chart for drawing now (after decimation), over all channels.
+    std::size_t drawnPoints() const;
+
+signals:
+    void fileRead();
+
+private:
+    struct ChannelView {
+        QValueAxis* axis = nullptr;
+        std::vector<QLineSeries*> runs; // one per unbroken run shown; runs[0] has the legend
+        bool hidden = false;
+    };
+
+    void show(ChartData data, const QString& source);
+    void clearChart();
+    void redraw();
+    void setChannelHidden(std::size_t index, bool hidden);
+    void showPointNear(std::size_t index, const QPointF& point, bool entered);
+    void updateTimeFormat();
+    void chooseAndOpen();
+    void chooseAndSave();
+    void fileReadDone();
+    void setNote(const QString& text);
+
+    ChartData data_;
+    std::vector<ChannelView> views_;
+    double fullFrom_ = 0;
+    double fullTo_ = 0;
+    bool redrawing_ = false;
+
+    QChart* chart_ = nullptr;
+    QChartView* view_ = nullptr;
+    QDateTimeAxis* timeAxis_ = nullptr;
+    QStackedWidget* pages_ = nullptr;
+    QLabel* empty_ = nullptr;
+    QLabel* source_ = nullptr;
+    QLabel* note_ = nullptr;
+    QPushButton* open_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* reset_ = nullptr;
+
+    FileChooser chooseOpen_;
+    FileChooser chooseSave_;
+    QString readingPath_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
+    QFutureWatcher<CsvSeries>* watcher_ = nullptr;
+};
+
+} // namespace meterlink

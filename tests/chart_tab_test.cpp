@@ -1,0 +1,118 @@
+#include "app/chart_tab.h"
+#include "app/dwn_load1.h"
+#include "window_test_world.h"
+
+#include <QChart>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "qt_application_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+namespace meterlink {
+namespace {
+
+[[maybe_unused]] ::testing::Environment* const qtApplication =
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+
+// The names of the series that have something to draw.
+std::set<QString> shownNames(const QChart* chart) {
+    std::set<QString> names;
+    for (QAbstractSeries* series : chart->series()) {
+        if (series->isVisible() && static_cast<QLineSeries*>(series)->count() > 0)
+            names.insert(series->name());
+    }
+    return names;
+}
+
+class ChartTabTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        MeterLog::Generation how;
+        how.records = 400;
+        world.meter.setLog(MeterLog::generated(how));
+        window = std::make_unique<DwnLoad1>(
+            settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
+            [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
+        window->findChild<QLineEdit*>("Text2")->setText(dir.filePath("log.csv"));
+        window->show();
+        tabs = window->findChild<QTabWidget*>("SSTab1");
+        chartTab = window->findChild<ChartTab*>("ChartTab");
+        ASSERT_NE(chartTab, nullptr);
+    }
+
+    QTemporaryDir dir;
+    Settings settings;
+    WindowLinkWorld world{settings};
+    std::unique_ptr<DwnLoad1> window;
+    QTabWidget* tabs = nullptr;
+    ChartTab* chartTab = nullptr;
+};
+
+TEST_F(ChartTabTest, FifthTabChartsEveryChannelOfADownloadAndLeavesThePollingAlone) {
+    ASSERT_EQ(tabs->count(), 5);
+    EXPECT_EQ(tabs->tabText(4), "Chart");
+    EXPECT_EQ(tabs->tabText(3), "Display Meter ");
+    auto* pages = chartTab->findChild<QStackedWidget*>();
+    EXPECT_EQ(pages->currentWidget()->objectName(), "ChartEmpty");
+
+    window->findChild<QPushButton*>("Command2")->click();
+    EXPECT_EQ(shownNames(chartTab->chart()),
+              (std::set<QString>{"Flow Rate", "Totaliser", "Pressure", "Temperature"}));
+    EXPECT_EQ(pages->currentWidget()->objectName(), "ChartView");
+    EXPECT_EQ(chartTab->data().rows, 100);
+
+    auto* timer = window->findChild<QTimer*>("Timer1");
+    tabs->setCurrentIndex(4);
+    EXPECT_FALSE(timer->isActive());
+    tabs->setCurrentIndex(3);
+    EXPECT_TRUE(timer->isActive());
+    tabs->setCurrentIndex(4);
+    EXPECT_FALSE(timer->isActive());
+}
+
+TEST_F(ChartTabTest, OpensAFileInTheBackgroundKeepsTheChartOnABadOneAndSavesPngAndSvg) {
+    const QString good = dir.filePath("good.csv");
+    QFile file(good);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("Date / Time,Level\r\n2001-05-17 09:30:00, 1\r\n2001-05-17 09:40:00, 1E+37\r\n"
+               "2001-05-17 09:50:00, 3\r\n");
+    file.close();
+    QSignalSpy read(chartTab, &ChartTab::fileRead);
+
+    chartTab->openCsv(good);
+    ASSERT_TRUE(read.wait(10000));
+    EXPECT_EQ(shownNames(chartTab->chart()), std::set<QString>{"Level"});
+    auto* note = chartTab->findChild<QLabel*>("ChartNote");
+    EXPECT_TRUE(note->text().contains("1 limit value")) << note->text().toStdString();
+
+    chartTab->openCsv(dir.filePath("missing.csv"));
+    ASSERT_TRUE(read.wait(10000));
+    EXPECT_TRUE(note->text().contains("missing.csv")) << note->text().toStdString();
+    EXPECT_EQ(shownNames(chartTab->chart()), std::set<QString>{"Level"});
+
+    tabs->setCurrentIndex(4);
+    for (const char* name : {"chart.png", "chart.svg"}) {
+        ASSERT_TRUE(chartTab->saveImage(dir.filePath(name))) << note->text().toStdString();
+        QFile saved(dir.filePath(name));
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        const QByteArray head = saved.read(200);
+        EXPECT_TRUE(head.startsWith("\x89PNG") || head.contains("<svg")) << name;
+    }
+}
+
+} // namespace
+} // namespace meterlink
