@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QSvgGenerator>
 #include <QToolTip>
@@ -36,14 +37,14 @@ namespace {
 constexpr double wheelZoomStep = 0.8; // the span shown after one wheel notch in
 constexpr int panStepPixels = 40;
 constexpr double minimumSpanMs = 60 * 1000.0;
+constexpr int pixelsPerColumn = 2;
 
 // The chart's view with the looking-closer gestures: a dragged rectangle zooms (the
 // view's own), the wheel zooms the time around the pointer, the right or middle button
 // drags the picture, the arrow keys move it.
 class ChartView : public QChartView {
 public:
-    ChartView(QChart* chart, std::function<void(double factor, double atX)> zoomTime)
-        : QChartView(chart), zoomTime_(std::move(zoomTime)) {
+    ChartView(QChart* chart, ChartTab* tab) : QChartView(chart), tab_(tab) {
         setRubberBand(QChartView::RectangleRubberBand);
         setRenderHint(QPainter::Antialiasing, false);
         setFocusPolicy(Qt::StrongFocus);
@@ -56,7 +57,7 @@ protected:
             event->ignore();
             return;
         }
-        zoomTime_(std::pow(wheelZoomStep, notches), event->position().x());
+        tab_->zoomTimeAt(std::pow(wheelZoomStep, notches), event->position().x());
         event->accept();
     }
     void mousePressEvent(QMouseEvent* event) override {
@@ -73,7 +74,7 @@ protected:
         if (panning_) {
             const QPointF delta = event->position() - last_;
             last_ = event->position();
-            chart()->scroll(-delta.x(), delta.y());
+            tab_->panBy(-delta.x(), delta.y());
             event->accept();
             return;
         }
@@ -92,22 +93,22 @@ protected:
     void keyPressEvent(QKeyEvent* event) override {
         switch (event->key()) {
         case Qt::Key_Left:
-            chart()->scroll(-panStepPixels, 0);
+            tab_->panBy(-panStepPixels, 0);
             break;
         case Qt::Key_Right:
-            chart()->scroll(panStepPixels, 0);
+            tab_->panBy(panStepPixels, 0);
             break;
         case Qt::Key_Up:
-            chart()->scroll(0, panStepPixels);
+            tab_->panBy(0, panStepPixels);
             break;
         case Qt::Key_Down:
-            chart()->scroll(0, -panStepPixels);
+            tab_->panBy(0, -panStepPixels);
             break;
         case Qt::Key_Plus:
-            zoomTime_(wheelZoomStep, chart()->plotArea().center().x());
+            tab_->zoomTimeAt(wheelZoomStep, chart()->plotArea().center().x());
             break;
         case Qt::Key_Minus:
-            zoomTime_(1 / wheelZoomStep, chart()->plotArea().center().x());
+            tab_->zoomTimeAt(1 / wheelZoomStep, chart()->plotArea().center().x());
             break;
         default:
             QChartView::keyPressEvent(event);
@@ -117,7 +118,7 @@ protected:
     }
 
 private:
-    std::function<void(double, double)> zoomTime_;
+    ChartTab* tab_;
     bool panning_ = false;
     QPointF last_;
 };
@@ -178,21 +179,20 @@ ChartTab::ChartTab(QWidget* parent)
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, [this] {
         updateTimeFormat();
-        redraw();
+        // setTimeRange() has drawn for it already; a dragged rectangle has not.
+        if (timeRange() != drawnRange_)
+            redraw();
     });
-    connect(chart_, &QChart::plotAreaChanged, this, [this] { redraw(); });
+    // Axis labels of a new width move the plot's edge by a few pixels; only a new width
+    // changes what is drawn per pixel column.
+    connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& plot) {
+        if (int(plot.width()) != drawnColumns_) {
+            updateTimeFormat();
+            redraw();
+        }
+    });
 
-    view_ = new ChartView(chart_, [this](double factor, double atX) {
-        const QRectF plot = chart_->plotArea();
-        if (plot.width() <= 0)
-            return;
-        const auto [from, to] = timeRange();
-        const double at =
-            from + (to - from) * std::clamp((atX - plot.left()) / plot.width(), 0.0, 1.0);
-        const double span = std::max((to - from) * factor, minimumSpanMs);
-        const double share = (at - from) / (to - from);
-        setTimeRange(at - span * share, at - span * share + span);
-    });
+    view_ = new ChartView(chart_, this);
     view_->setObjectName(QStringLiteral("ChartView"));
 
     empty_ = new QLabel(this);
@@ -239,7 +239,7 @@ void ChartTab::showDownload(const GridModel& grid, qint32 lastGridRow, const Cha
         QStringLiteral("Download of %1")
             .arg(QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
     setNote(data.leftOut.text());
-    show(std::move(data), source);
+    display(std::move(data), source);
 }
 
 void ChartTab::openCsv(const QString& path) {
@@ -266,7 +266,7 @@ void ChartTab::fileReadDone() {
         setNote(result.error);
     } else {
         setNote(result.data.leftOut.text());
-        show(std::move(result.data), QFileInfo(readingPath_).fileName());
+        display(std::move(result.data), QFileInfo(readingPath_).fileName());
     }
     emit fileRead();
 }
@@ -332,7 +332,7 @@ void ChartTab::clearChart() {
     views_.clear();
 }
 
-void ChartTab::show(ChartData data, const QString& source) {
+void ChartTab::display(ChartData data, const QString& source) {
     clearChart();
     data_ = std::move(data);
     if (data_.empty()) {
@@ -392,6 +392,7 @@ void ChartTab::resetZoom() {
         const double margin =
             high > low ? (high - low) * 0.05 : std::max(std::abs(low) * 0.05, 1.0);
         views_[c].axis->setRange(low - margin, high + margin);
+        views_[c].axis->applyNiceNumbers();
     }
     setTimeRange(fullFrom_, fullTo_);
     redraw();
@@ -403,8 +404,44 @@ std::pair<double, double> ChartTab::timeRange() const {
 }
 
 void ChartTab::setTimeRange(double from, double to) {
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(std::floor(from))),
-                        QDateTime::fromMSecsSinceEpoch(qint64(std::ceil(to))));
+    const QDateTime first = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(from)));
+    const QDateTime last = QDateTime::fromMSecsSinceEpoch(qint64(std::ceil(to)));
+    if (views_.empty() || (first == timeAxis_->min() && last == timeAxis_->max())) {
+        timeAxis_->setRange(first, last);
+        return;
+    }
+    // The points for the new span go in quietly and the span change then lays out each line
+    // once, instead of once for the old points and again for the new.
+    redraw(double(first.toMSecsSinceEpoch()), double(last.toMSecsSinceEpoch()), true);
+    timeAxis_->setRange(first, last);
+}
+
+void ChartTab::zoomTimeAt(double factor, double x) {
+    const QRectF plot = chart_->plotArea();
+    if (views_.empty() || plot.width() <= 0)
+        return;
+    const auto [from, to] = timeRange();
+    const double share = std::clamp((x - plot.left()) / plot.width(), 0.0, 1.0);
+    const double at = from + (to - from) * share;
+    const double span = std::max((to - from) * factor, minimumSpanMs);
+    setTimeRange(at - span * share, at - span * share + span);
+}
+
+void ChartTab::panBy(double dx, double dy) {
+    const QRectF plot = chart_->plotArea();
+    if (views_.empty() || plot.width() <= 0 || plot.height() <= 0)
+        return;
+    if (dy != 0) {
+        for (ChannelView& view : views_) {
+            const double shift = dy / plot.height() * (view.axis->max() - view.axis->min());
+            view.axis->setRange(view.axis->min() + shift, view.axis->max() + shift);
+        }
+    }
+    if (dx != 0) {
+        const auto [from, to] = timeRange();
+        const double shift = dx / plot.width() * (to - from);
+        setTimeRange(from + shift, to + shift);
+    }
 }
 
 void ChartTab::updateTimeFormat() {
@@ -419,17 +456,28 @@ void ChartTab::updateTimeFormat() {
         format = QStringLiteral("d MMM yyyy hh:mm");
     else
         format = QStringLiteral("d MMM hh:mm");
-    timeAxis_->setFormat(format);
-    const QRectF plot = chart_->plotArea();
-    timeAxis_->setTickCount(std::clamp(int(plot.width() / 120) + 1, 2, 12));
+    if (timeAxis_->format() != format)
+        timeAxis_->setFormat(format);
+    const int ticks = std::clamp(int(chart_->plotArea().width() / 120) + 1, 2, 12);
+    if (timeAxis_->tickCount() != ticks)
+        timeAxis_->setTickCount(ticks);
 }
 
 void ChartTab::redraw() {
+    const auto [from, to] = timeRange();
+    redraw(from, to, false);
+}
+
+void ChartTab::redraw(double from, double to, bool quietly) {
     if (redrawing_ || views_.empty())
         return;
     redrawing_ = true;
-    const auto [from, to] = timeRange();
-    const int columns = std::max(int(chart_->plotArea().width()), 1);
+    // Where there are more points than pixels, each pair of pixel columns keeps its lowest
+    // and highest point: about one point a pixel. Qt lays out every point of a line for its
+    // hover outline, and two a pixel made a zoom step of a full log miss a frame at 30 Hz.
+    const int columns = std::max(int(chart_->plotArea().width()) / pixelsPerColumn, 1);
+    drawnColumns_ = int(chart_->plotArea().width());
+    drawnRange_ = {from, to};
     for (std::size_t c = 0; c < views_.size(); ++c) {
         ChannelView& view = views_[c];
         const ChannelSeries& channel = data_.channels[c];
@@ -451,6 +499,14 @@ void ChartTab::redraw() {
                     run->attachAxis(view.axis);
                     if (!view.runs.empty()) {
                         run->setPen(view.runs.front()->pen());
+                    } else {
+                        // A one-pixel pen is drawn without the stroker: the dense lines of a
+                        // full log repaint several times faster.
+                        QPen pen = run->pen();
+                        pen.setWidth(1);
+                        run->setPen(pen);
+                    }
+                    if (!view.runs.empty()) {
                         chart_->legend()->markers(run).value(0)->setVisible(false);
                     } else {
                         view.axis->setLinePenColor(run->pen().color());
@@ -466,7 +522,10 @@ void ChartTab::redraw() {
                     run->setVisible(!view.hidden);
                     view.runs.push_back(run);
                 }
-                view.runs[used]->replace(QList<QPointF>(points.begin(), points.end()));
+                QLineSeries* run = view.runs[used];
+                const bool quiet = quietly && run->isVisible() && run->count() > 0;
+                const QSignalBlocker blocker(quiet ? run : nullptr);
+                run->replace(QList<QPointF>(points.begin(), points.end()));
                 ++used;
             }
         }

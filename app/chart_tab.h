@@ -54,6 +54,11 @@ public:
     std::pair<double, double> timeRange() const;
     void setTimeRange(double from, double to);
     void resetZoom();
+    // The wheel: the time span shown times `factor`, the moment under x (in the view's
+    // pixels) staying put.
+    void zoomTimeAt(double factor, double x);
+    // Moves the picture by pixels, as a drag does.
+    void panBy(double dx, double dy);
     // Points handed to the chart for drawing now (after decimation), over all channels.
     std::size_t drawnPoints() const;
 
@@ -67,9 +72,12 @@ private:
         bool hidden = false;
     };
 
-    void show(ChartData data, const QString& source);
+    void display(ChartData data, const QString& source);
     void clearChart();
     void redraw();
+    // Quietly: the lines take their new points without laying themselves out; the caller
+    // changes the time span next, which lays them out once.
+    void redraw(double from, double to, bool quietly);
     void setChannelHidden(std::size_t index, bool hidden);
     void showPointNear(std::size_t index, const QPointF& point, bool entered);
     void updateTimeFormat();
@@ -83,6 +91,8 @@ private:
     double fullFrom_ = 0;
     double fullTo_ = 0;
     bool redrawing_ = false;
+    int drawnColumns_ = -1;
+    std::pair<double, double> drawnRange_;
 
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;

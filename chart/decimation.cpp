@@ -17,19 +17,19 @@ std::vector<QPointF> decimateMinMax(const double* times, const double* values, s
         ++last;
     const std::size_t shown = last - first;
     columns = std::max(columns, 1);
-    if (shown <= std::size_t(columns) * 4 || to <= from) {
+    if (shown <= std::size_t(columns) * 2 || to <= from) {
         points.reserve(shown);
         for (std::size_t i = first; i < last; ++i)
             points.emplace_back(times[i], values[i]);
         return points;
     }
 
-    points.reserve(std::size_t(columns) * 4 + 2);
+    points.reserve(std::size_t(columns) * 2 + 4);
     const double width = (to - from) / columns;
     auto columnOf = [&](double t) {
         if (t < from)
             return -1;
-        if (t >= to)
+        if (t > to)
             return columns;
         return std::min(int((t - from) / width), columns - 1);
     };
@@ -45,14 +45,15 @@ std::vector<QPointF> decimateMinMax(const double* times, const double* values, s
                 high = i;
             ++i;
         }
-        const std::size_t end = i - 1;
-        std::size_t keep[4] = {start, std::min(low, high), std::max(low, high), end};
-        std::size_t previous = count; // none
-        for (std::size_t k : keep) {
-            if (k != previous)
-                points.emplace_back(times[k], values[k]);
-            previous = k;
+        // The points outside the span only lead the line to the edge: one is enough.
+        if (column < 0 || column >= columns) {
+            const std::size_t edge = column < 0 ? i - 1 : start;
+            points.emplace_back(times[edge], values[edge]);
+            continue;
         }
+        points.emplace_back(times[std::min(low, high)], values[std::min(low, high)]);
+        if (low != high)
+            points.emplace_back(times[std::max(low, high)], values[std::max(low, high)]);
     }
     return points;
 }

@@ -133,7 +133,7 @@ TEST(ChartDecimation, KeepsAOneSampleSpikeAndDipWhileThinningToThePixels) {
     const std::vector<QPointF> points =
         decimateMinMax(times.data(), values.data(), count, times[1000], times[90000], columns);
 
-    EXPECT_LE(points.size(), std::size_t(columns) * 4 + 2);
+    EXPECT_LE(points.size(), std::size_t(columns) * 2 + 2);
     EXPECT_NE(std::find(points.begin(), points.end(), QPointF(times[54321], 50)), points.end());
     EXPECT_NE(std::find(points.begin(), points.end(), QPointF(times[77777], -7)), points.end());
     // One point either side of the span, and time order kept.
