@@ -38,6 +38,7 @@ constexpr double wheelZoomStep = 0.8; // the span shown after one wheel notch in
 constexpr int panStepPixels = 40;
 constexpr double minimumSpanMs = 60 * 1000.0;
 constexpr int pixelsPerColumn = 2;
+constexpr double hoverReachPixels = 6;
 
 // The chart's view with the looking-closer gestures: a dragged rectangle zooms (the
 // view's own), the wheel zooms the time around the pointer, the right or middle button
@@ -77,6 +78,15 @@ protected:
             tab_->panBy(-delta.x(), delta.y());
             event->accept();
             return;
+        }
+        if (event->buttons() == Qt::NoButton) {
+            // Qt's own hover follows each line's outline, which is not kept for lines of
+            // thousands of points; the nearest reading is looked up in the data instead.
+            const QString text = tab_->pointNear(mapToScene(event->position().toPoint()));
+            if (text.isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(event->globalPosition().toPoint(), text, this);
         }
         QChartView::mouseMoveEvent(event);
     }
@@ -363,7 +373,7 @@ void ChartTab::display(ChartData data, const QString& source) {
     for (std::size_t c = 0; c < data_.channels.size(); ++c) {
         ChannelView& view = views_[c];
         view.axis = new QValueAxis;
-        view.axis->setLabelFormat(QStringLiteral("%.4g"));
+        view.axis->setLabelFormat(QStringLiteral("%.6g"));
         chart_->addAxis(view.axis, c % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
     }
     source_->setText(QStringLiteral("%1: %2 rows, %3 readings, %4 channels")
@@ -515,10 +525,6 @@ void ChartTab::redraw(double from, double to, bool quietly) {
                         connect(marker, &QLegendMarker::clicked, this,
                                 [this, c] { setChannelHidden(c, !views_[c].hidden); });
                     }
-                    connect(run, &QLineSeries::hovered, this,
-                            [this, c](const QPointF& point, bool entered) {
-                                showPointNear(c, point, entered);
-                            });
                     run->setVisible(!view.hidden);
                     view.runs.push_back(run);
                 }
@@ -555,24 +561,42 @@ void ChartTab::setChannelHidden(std::size_t index, bool hidden) {
     }
 }
 
-void ChartTab::showPointNear(std::size_t index, const QPointF& point, bool entered) {
-    if (!entered) {
-        QToolTip::hideText();
-        return;
-    }
-    const ChannelSeries& channel = data_.channels[index];
-    if (channel.times.empty())
-        return;
-    auto at = std::lower_bound(channel.times.begin(), channel.times.end(), point.x());
-    std::size_t i = std::size_t(at - channel.times.begin());
-    if (i == channel.times.size() ||
-        (i > 0 && point.x() - channel.times[i - 1] < channel.times[i] - point.x()))
-        --i;
-    QToolTip::showText(QCursor::pos(),
-                       QStringLiteral("%1\n%2\n%3")
+QString ChartTab::pointNear(const QPointF& at) const {
+    const QPointF inChart = chart_->mapFromScene(at);
+    if (!chart_->plotArea().contains(inChart))
+        return QString();
+    // The reading drawn nearest the pointer, over every channel shown, within a few pixels.
+    double best = hoverReachPixels * hoverReachPixels;
+    QString text;
+    for (std::size_t c = 0; c < views_.size(); ++c) {
+        const ChannelView& view = views_[c];
+        const ChannelSeries& channel = data_.channels[c];
+        if (view.hidden || view.runs.empty() || channel.times.empty())
+            continue;
+        QLineSeries* series = view.runs.front();
+        const double from = chart_->mapToValue(inChart - QPointF(hoverReachPixels, 0), series).x();
+        const double to = chart_->mapToValue(inChart + QPointF(hoverReachPixels, 0), series).x();
+        auto first = std::lower_bound(channel.times.begin(), channel.times.end(), from);
+        auto last = std::upper_bound(first, channel.times.end(), to);
+        // A dense log has thousands of readings under the pointer; a sample of them will do.
+        const std::size_t count = std::size_t(last - first);
+        const std::size_t step = std::max<std::size_t>(1, count / 2000);
+        for (std::size_t i = std::size_t(first - channel.times.begin()),
+                         end = std::size_t(last - channel.times.begin());
+             i < end; i += step) {
+            const QPointF shown =
+                chart_->mapToPosition(QPointF(channel.times[i], channel.values[i]), series);
+            const QPointF d = shown - inChart;
+            const double distance = d.x() * d.x() + d.y() * d.y();
+            if (distance <= best) {
+                best = distance;
+                text = QStringLiteral("%1\n%2\n%3")
                            .arg(channel.name, momentText(channel.times[i]),
-                                QString::number(channel.values[i], 'g', 7)),
-                       view_);
+                                QString::number(channel.values[i], 'g', 7));
+            }
+        }
+    }
+    return text;
 }
 
 std::size_t ChartTab::drawnPoints() const {

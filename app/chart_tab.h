@@ -16,6 +16,7 @@ class QChart;
 class QChartView;
 class QDateTimeAxis;
 class QLabel;
+class QPointF;
 class QLineSeries;
 class QPushButton;
 class QStackedWidget;
@@ -59,6 +60,9 @@ public:
     void zoomTimeAt(double factor, double x);
     // Moves the picture by pixels, as a drag does.
     void panBy(double dx, double dy);
+    // Channel, time and value of the reading drawn nearest a point of the chart's scene; empty
+    // when none is within a few pixels.
+    QString pointNear(const QPointF& scenePoint) const;
     // Points handed to the chart for drawing now (after decimation), over all channels.
     std::size_t drawnPoints() const;
 
@@ -79,7 +83,6 @@ private:
     // changes the time span next, which lays them out once.
     void redraw(double from, double to, bool quietly);
     void setChannelHidden(std::size_t index, bool hidden);
-    void showPointNear(std::size_t index, const QPointF& point, bool entered);
     void updateTimeFormat();
     void chooseAndOpen();
     void chooseAndSave();

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build ccache pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev
+    qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool openbox imagemagick fonts-dejavu-core
     socat mbpoll python3 python3-pymodbus libmodbus-dev

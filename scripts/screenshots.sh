@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: runs meterlink against meterlink-sim on a
 # private X server with a small window manager, downloads 2000 records, and
-# captures each of the four tabs, the window maximised, and a download that
-# failed, into OUT_DIR (default docs/screenshots/). Builds nothing: expects
-# BUILD_DIR/bin (default build).
+# captures each tab (the chart also zoomed into a night and with a file opened), the
+# window maximised, and a download that failed, into OUT_DIR (default
+# docs/screenshots/). Builds nothing: expects BUILD_DIR/bin (default build).
 #
 #   scripts/screenshots.sh [BUILD_DIR [OUT_DIR]]
 #
@@ -142,6 +142,39 @@ sleep 1.6    # two display ticks: the key goes out, the lines come back
 press_key 11 # Down
 sleep 1.6
 shoot display
+
+# The Chart tab after the download, then one night of it: wheel notches over the night of
+# 2 to 3 June zoom the time around the pointer.
+next_tab
+shoot chart
+xdotool mousemove --window "$window" $((232 * scale)) $((220 * scale))
+for _ in $(seq 13); do xdotool click 4; done
+shoot chart-night
+
+# A file from another PC: day-first dates across New Year, the meter off for four hours,
+# two limit values and a text among the readings.
+python3 - "$work/other-pc.csv" <<'PY'
+import math, sys
+from datetime import datetime, timedelta
+lines = ["Date / Time,Level,\"Flow, total\",Pump current"]
+t = datetime(2001, 12, 30, 12, 0)
+for n in range(400):
+    if 150 <= n < 166:
+        t += timedelta(minutes=15)
+        continue
+    level = 2.5 + 0.8 * math.sin(n / 20.0)
+    flow = 1200 + 400 * math.sin(n / 31.0 + 1)
+    current = "1E+37" if n in (90, 91) else ("n/a" if n == 300 else "%.3f" % (4 + math.sin(n / 9.0)))
+    stamp = t.replace(year=2001).strftime("%d.%m.%Y %H:%M:%S")
+    lines.append("%s, %.4g, %.6g,%s" % (stamp, level, flow, current))
+    t += timedelta(minutes=15)
+open(sys.argv[1], "w", newline="").write("\r\n".join(lines) + "\r\n")
+PY
+xdotool mousemove --window "$window" $((50 * scale)) $((62 * scale)) click 1 # "Open CSV…"
+sleep 1
+xdotool type --delay 10 "$work/other-pc.csv"
+xdotool key Return
+shoot chart-file
 
 # The window maximised, on the View tab: the grid takes the room, the headings stay.
 next_tab

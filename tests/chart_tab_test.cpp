@@ -89,22 +89,31 @@ TEST_F(ChartTabTest, OpensAFileInTheBackgroundKeepsTheChartOnABadOneAndSavesPngA
     QFile file(good);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("Date / Time,Level\r\n2001-05-17 09:30:00, 1\r\n2001-05-17 09:40:00, 1E+37\r\n"
-               "2001-05-17 09:50:00, 3\r\n");
+               "2001-05-17 09:50:00, 3\r\n2001-05-17 10:00:00, 2\r\n");
     file.close();
     QSignalSpy read(chartTab, &ChartTab::fileRead);
+    tabs->setCurrentIndex(4);
 
     chartTab->openCsv(good);
     ASSERT_TRUE(read.wait(10000));
     EXPECT_EQ(shownNames(chartTab->chart()), std::set<QString>{"Level"});
     auto* note = chartTab->findChild<QLabel*>("ChartNote");
     EXPECT_TRUE(note->text().contains("1 limit value")) << note->text().toStdString();
+    // Hovering: the reading under the pointer, and nothing a little above the line.
+    auto* line = static_cast<QLineSeries*>(chartTab->chart()->series().value(0));
+    ASSERT_NE(line, nullptr);
+    ASSERT_EQ(line->count(), 3);
+    const QPointF reading =
+        chartTab->chart()->mapToScene(chartTab->chart()->mapToPosition(line->at(1), line));
+    EXPECT_EQ(chartTab->pointNear(reading).split('\n').value(0), "Level");
+    EXPECT_EQ(chartTab->pointNear(reading).split('\n').value(2), "3");
+    EXPECT_TRUE(chartTab->pointNear(reading + QPointF(0, 30)).isEmpty());
 
     chartTab->openCsv(dir.filePath("missing.csv"));
     ASSERT_TRUE(read.wait(10000));
     EXPECT_TRUE(note->text().contains("missing.csv")) << note->text().toStdString();
     EXPECT_EQ(shownNames(chartTab->chart()), std::set<QString>{"Level"});
 
-    tabs->setCurrentIndex(4);
     for (const char* name : {"chart.png", "chart.svg"}) {
         ASSERT_TRUE(chartTab->saveImage(dir.filePath(name))) << note->text().toStdString();
         QFile saved(dir.filePath(name));
