@@ -62,7 +62,7 @@ protected:
     ChartTab* chartTab = nullptr;
 };
 
-TEST_F(ChartTabTest, FifthTabChartsEveryChannelOfADownloadAndLeavesThePollingAlone) {
+TEST_F(ChartTabTest, FifthTabChartsEveryChannelOfADownloadAndItsFileAndLeavesThePollingAlone) {
     ASSERT_EQ(tabs->count(), 5);
     EXPECT_EQ(tabs->tabText(4), "Chart");
     EXPECT_EQ(tabs->tabText(3), "Display Meter ");
@@ -74,6 +74,18 @@ TEST_F(ChartTabTest, FifthTabChartsEveryChannelOfADownloadAndLeavesThePollingAlo
               (std::set<QString>{"Flow Rate", "Totaliser", "Pressure", "Temperature"}));
     EXPECT_EQ(pages->currentWidget()->objectName(), "ChartView");
     EXPECT_EQ(chartTab->data().rows, 100);
+
+    // The file the download wrote charts the same as the grid it came from.
+    const ChartData fromGrid = chartTab->data();
+    QSignalSpy read(chartTab, &ChartTab::fileRead);
+    chartTab->openCsv(dir.filePath("log.csv"));
+    ASSERT_TRUE(read.wait(10000));
+    ASSERT_EQ(chartTab->data().channels.size(), fromGrid.channels.size());
+    for (std::size_t c = 0; c < fromGrid.channels.size(); ++c) {
+        EXPECT_EQ(chartTab->data().channels[c].name, fromGrid.channels[c].name);
+        EXPECT_EQ(chartTab->data().channels[c].times, fromGrid.channels[c].times);
+        EXPECT_EQ(chartTab->data().channels[c].values, fromGrid.channels[c].values);
+    }
 
     auto* timer = window->findChild<QTimer*>("Timer1");
     tabs->setCurrentIndex(4);
