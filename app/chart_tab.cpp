@@ -209,10 +209,13 @@ ChartTab::ChartTab(QWidget* parent)
     empty_->setObjectName(QStringLiteral("ChartEmpty"));
     empty_->setAlignment(Qt::AlignCenter);
     empty_->setWordWrap(true);
+    empty_->setTextFormat(Qt::RichText);
     empty_->setText(QStringLiteral(
-        "Nothing to chart yet.\n\nPress \"Download Data\" on the Download tab to read the "
-        "meter's log: every channel is drawn here against time.\nOr press \"Open CSV…\" to "
-        "look at a file of records saved earlier, on this PC or another."));
+        "<p style='font-size:large'><b>Nothing to chart yet</b></p>"
+        "<p>Press \"Download Data\" on the Download tab to read the meter's log: every "
+        "channel is drawn here against time.</p>"
+        "<p>Or press \"Open CSV…\" to look at a file of records saved earlier, on this PC or "
+        "another.</p>"));
 
     pages_ = new QStackedWidget(this);
     pages_->addWidget(empty_);
