@@ -11,15 +11,16 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGraphicsItem>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QSvgGenerator>
 #include <QToolTip>
@@ -37,7 +38,6 @@ namespace {
 constexpr double wheelZoomStep = 0.8; // the span shown after one wheel notch in
 constexpr int panStepPixels = 40;
 constexpr double minimumSpanMs = 60 * 1000.0;
-constexpr int pixelsPerColumn = 2;
 constexpr double hoverReachPixels = 6;
 
 // The chart's view with the looking-closer gestures: a dragged rectangle zooms (the
@@ -80,8 +80,8 @@ protected:
             return;
         }
         if (event->buttons() == Qt::NoButton) {
-            // Qt's own hover follows each line's outline, which is not kept for lines of
-            // thousands of points; the nearest reading is looked up in the data instead.
+            // The tab paints the lines itself, so the reading under the pointer is looked up
+            // in the data.
             const QString text = tab_->pointNear(mapToScene(event->position().toPoint()));
             if (text.isEmpty())
                 QToolTip::hideText();
@@ -132,6 +132,36 @@ private:
     bool panning_ = false;
     QPointF last_;
 };
+
+} // namespace
+
+// Draws every channel's runs over the plot area. Qt's own line series outline every point
+// of a line for hovering at each change of span, which made a zoom step of a full log miss
+// a frame at 30 Hz; this item only paints.
+class ChartTab::LinesItem : public QGraphicsItem {
+public:
+    LinesItem(const ChartTab* tab, QGraphicsItem* parent) : QGraphicsItem(parent), tab_(tab) {
+        setZValue(1000); // above the grid, as the chart's own lines stand
+        setAcceptedMouseButtons(Qt::NoButton);
+    }
+    void setGeometry(const QRectF& plot) {
+        if (plot != rect_) {
+            prepareGeometryChange();
+            rect_ = plot;
+        }
+        update();
+    }
+    QRectF boundingRect() const override { return rect_; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        tab_->paintLines(painter);
+    }
+
+private:
+    const ChartTab* tab_;
+    QRectF rect_;
+};
+
+namespace {
 
 QString defaultOpenChooser(QWidget* parent) {
     return QFileDialog::getOpenFileName(parent, QStringLiteral("Open CSV"), QString(),
@@ -189,9 +219,7 @@ ChartTab::ChartTab(QWidget* parent)
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
     connect(timeAxis_, &QDateTimeAxis::rangeChanged, this, [this] {
         updateTimeFormat();
-        // setTimeRange() has drawn for it already; a dragged rectangle has not.
-        if (timeRange() != drawnRange_)
-            redraw();
+        redraw();
     });
     // Axis labels of a new width move the plot's edge by a few pixels; only a new width
     // changes what is drawn per pixel column.
@@ -199,9 +227,12 @@ ChartTab::ChartTab(QWidget* parent)
         if (int(plot.width()) != drawnColumns_) {
             updateTimeFormat();
             redraw();
+        } else {
+            lines_->setGeometry(plot);
         }
     });
 
+    lines_ = new LinesItem(this, chart_);
     view_ = new ChartView(chart_, this);
     view_->setObjectName(QStringLiteral("ChartView"));
 
@@ -335,14 +366,13 @@ void ChartTab::setNote(const QString& text) {
 
 void ChartTab::clearChart() {
     for (ChannelView& view : views_) {
-        for (QLineSeries* run : view.runs) {
-            chart_->removeSeries(run);
-            delete run;
-        }
+        chart_->removeSeries(view.series);
+        delete view.series;
         chart_->removeAxis(view.axis);
         delete view.axis;
     }
     views_.clear();
+    lines_->update();
 }
 
 void ChartTab::display(ChartData data, const QString& source) {
@@ -378,12 +408,27 @@ void ChartTab::display(ChartData data, const QString& source) {
         view.axis = new QValueAxis;
         view.axis->setLabelFormat(QStringLiteral("%.6g"));
         chart_->addAxis(view.axis, c % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+        // The series holds no points: it gives the channel its colour, its legend entry and
+        // the span its axes zoom over; the lines item draws the readings.
+        view.series = new QLineSeries;
+        view.series->setName(data_.channels[c].name);
+        chart_->addSeries(view.series);
+        view.series->attachAxis(timeAxis_);
+        view.series->attachAxis(view.axis);
+        view.color = view.series->pen().color();
+        view.axis->setLinePenColor(view.color);
+        view.axis->setLabelsColor(view.color);
+        connect(view.axis, &QValueAxis::rangeChanged, this, [this] { lines_->update(); });
+        QLegendMarker* marker = chart_->legend()->markers(view.series).value(0);
+        connect(marker, &QLegendMarker::clicked, this,
+                [this, c] { setChannelHidden(c, !views_[c].hidden); });
     }
     source_->setText(QStringLiteral("%1: %2 rows, %3 readings, %4 channels")
                          .arg(source)
                          .arg(data_.rows)
                          .arg(points)
                          .arg(data_.channels.size()));
+    showOneGrid();
     pages_->setCurrentWidget(view_);
     save_->setEnabled(true);
     reset_->setEnabled(true);
@@ -417,16 +462,8 @@ std::pair<double, double> ChartTab::timeRange() const {
 }
 
 void ChartTab::setTimeRange(double from, double to) {
-    const QDateTime first = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(from)));
-    const QDateTime last = QDateTime::fromMSecsSinceEpoch(qint64(std::ceil(to)));
-    if (views_.empty() || (first == timeAxis_->min() && last == timeAxis_->max())) {
-        timeAxis_->setRange(first, last);
-        return;
-    }
-    // The points for the new span go in quietly and the span change then lays out each line
-    // once, instead of once for the old points and again for the new.
-    redraw(double(first.toMSecsSinceEpoch()), double(last.toMSecsSinceEpoch()), true);
-    timeAxis_->setRange(first, last);
+    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(qint64(std::floor(from))),
+                        QDateTime::fromMSecsSinceEpoch(qint64(std::ceil(to))));
 }
 
 void ChartTab::zoomTimeAt(double factor, double x) {
@@ -477,90 +514,79 @@ void ChartTab::updateTimeFormat() {
 }
 
 void ChartTab::redraw() {
-    const auto [from, to] = timeRange();
-    redraw(from, to, false);
-}
-
-void ChartTab::redraw(double from, double to, bool quietly) {
-    if (redrawing_ || views_.empty())
+    if (views_.empty())
         return;
-    redrawing_ = true;
-    // Where there are more points than pixels, each pair of pixel columns keeps its lowest
-    // and highest point: about one point a pixel. Qt lays out every point of a line for its
-    // hover outline, and two a pixel made a zoom step of a full log miss a frame at 30 Hz.
-    const int columns = std::max(int(chart_->plotArea().width()) / pixelsPerColumn, 1);
-    drawnColumns_ = int(chart_->plotArea().width());
-    drawnRange_ = {from, to};
+    const auto [from, to] = timeRange();
+    const QRectF plot = chart_->plotArea();
+    // Where there are more points than pixels, each pixel column keeps its lowest and highest
+    // point, which a one-pixel line shows whole.
+    const int columns = std::max(int(plot.width()), 1);
+    drawnColumns_ = int(plot.width());
     for (std::size_t c = 0; c < views_.size(); ++c) {
         ChannelView& view = views_[c];
         const ChannelSeries& channel = data_.channels[c];
-        std::size_t used = 0;
-        if (!channel.times.empty()) {
-            for (std::size_t s = 0; s < channel.segmentStarts.size(); ++s) {
-                const std::size_t first = channel.segmentStarts[s];
-                const std::size_t end = channel.segmentEnd(s);
-                if (channel.times[end - 1] < from || channel.times[first] > to)
-                    continue;
-                const std::vector<QPointF> points =
-                    decimateMinMax(channel.times.data() + first, channel.values.data() + first,
-                                   end - first, from, to, columns);
-                if (used == view.runs.size()) {
-                    auto* run = new QLineSeries;
-                    run->setName(channel.name);
-                    chart_->addSeries(run);
-                    run->attachAxis(timeAxis_);
-                    run->attachAxis(view.axis);
-                    if (!view.runs.empty()) {
-                        run->setPen(view.runs.front()->pen());
-                    } else {
-                        // A one-pixel pen is drawn without the stroker: the dense lines of a
-                        // full log repaint several times faster.
-                        QPen pen = run->pen();
-                        pen.setWidth(1);
-                        run->setPen(pen);
-                    }
-                    if (!view.runs.empty()) {
-                        chart_->legend()->markers(run).value(0)->setVisible(false);
-                    } else {
-                        view.axis->setLinePenColor(run->pen().color());
-                        view.axis->setLabelsColor(run->pen().color());
-                        QLegendMarker* marker = chart_->legend()->markers(run).value(0);
-                        connect(marker, &QLegendMarker::clicked, this,
-                                [this, c] { setChannelHidden(c, !views_[c].hidden); });
-                    }
-                    run->setVisible(!view.hidden);
-                    view.runs.push_back(run);
-                }
-                QLineSeries* run = view.runs[used];
-                const bool quiet = quietly && run->isVisible() && run->count() > 0;
-                const QSignalBlocker blocker(quiet ? run : nullptr);
-                run->replace(QList<QPointF>(points.begin(), points.end()));
-                ++used;
-            }
-        }
-        // The first run keeps the legend entry even when nothing of the channel is in view.
-        for (std::size_t r = used; r < view.runs.size(); ++r) {
-            if (!view.runs[r]->points().isEmpty())
-                view.runs[r]->clear();
+        view.runs.clear();
+        for (std::size_t s = 0; s < channel.segmentStarts.size() && !channel.times.empty(); ++s) {
+            const std::size_t first = channel.segmentStarts[s];
+            const std::size_t end = channel.segmentEnd(s);
+            if (channel.times[end - 1] < from || channel.times[first] > to)
+                continue;
+            view.runs.push_back(decimateMinMax(channel.times.data() + first,
+                                               channel.values.data() + first, end - first, from, to,
+                                               columns));
         }
     }
-    redrawing_ = false;
+    lines_->setGeometry(plot);
+}
+
+void ChartTab::paintLines(QPainter* painter) const {
+    if (views_.empty())
+        return;
+    const QRectF plot = chart_->plotArea();
+    const auto [from, to] = timeRange();
+    if (to <= from || plot.isEmpty())
+        return;
+    painter->setClipRect(plot);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    const double xScale = plot.width() / (to - from);
+    QPolygonF line;
+    for (const ChannelView& view : views_) {
+        const double low = view.axis->min();
+        const double high = view.axis->max();
+        if (view.hidden || high <= low)
+            continue;
+        const double yScale = plot.height() / (high - low);
+        painter->setPen(QPen(view.color, 1));
+        for (const std::vector<QPointF>& run : view.runs) {
+            line.resize(qsizetype(run.size()));
+            for (std::size_t i = 0; i < run.size(); ++i) {
+                line[qsizetype(i)] = QPointF(plot.left() + (run[i].x() - from) * xScale,
+                                             plot.bottom() - (run[i].y() - low) * yScale);
+            }
+            painter->drawPolyline(line);
+        }
+    }
 }
 
 void ChartTab::setChannelHidden(std::size_t index, bool hidden) {
     ChannelView& view = views_[index];
     view.hidden = hidden;
     view.axis->setVisible(!hidden);
-    for (std::size_t r = 0; r < view.runs.size(); ++r) {
-        view.runs[r]->setVisible(!hidden);
-        // Hiding a series hides its legend entry; the first one stays to be clicked again.
-        chart_->legend()->markers(view.runs[r]).value(0)->setVisible(r == 0);
-    }
-    if (!view.runs.empty()) {
-        QLegendMarker* marker = chart_->legend()->markers(view.runs.front()).value(0);
-        QColor label = chart_->legend()->labelColor();
-        label.setAlphaF(hidden ? 0.4 : 1.0);
-        marker->setLabelBrush(label);
+    QLegendMarker* marker = chart_->legend()->markers(view.series).value(0);
+    QColor label = chart_->legend()->labelColor();
+    label.setAlphaF(hidden ? 0.4 : 1.0);
+    marker->setLabelBrush(label);
+    showOneGrid();
+    lines_->update();
+}
+
+void ChartTab::showOneGrid() {
+    // One set of value grid lines is enough to read by; eight on top of each other are noise
+    // and a repaint's worth of time.
+    bool shown = false;
+    for (ChannelView& view : views_) {
+        view.axis->setGridLineVisible(!shown && !view.hidden);
+        shown = shown || !view.hidden;
     }
 }
 
@@ -574,9 +600,9 @@ QString ChartTab::pointNear(const QPointF& at) const {
     for (std::size_t c = 0; c < views_.size(); ++c) {
         const ChannelView& view = views_[c];
         const ChannelSeries& channel = data_.channels[c];
-        if (view.hidden || view.runs.empty() || channel.times.empty())
+        if (view.hidden || channel.times.empty())
             continue;
-        QLineSeries* series = view.runs.front();
+        QLineSeries* series = view.series;
         const double from = chart_->mapToValue(inChart - QPointF(hoverReachPixels, 0), series).x();
         const double to = chart_->mapToValue(inChart + QPointF(hoverReachPixels, 0), series).x();
         auto first = std::lower_bound(channel.times.begin(), channel.times.end(), from);
@@ -605,8 +631,8 @@ QString ChartTab::pointNear(const QPointF& at) const {
 std::size_t ChartTab::drawnPoints() const {
     std::size_t points = 0;
     for (const ChannelView& view : views_) {
-        for (const QLineSeries* run : view.runs)
-            points += std::size_t(run->count());
+        for (const std::vector<QPointF>& run : view.runs)
+            points += run.size();
     }
     return points;
 }

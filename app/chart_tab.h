@@ -4,7 +4,9 @@
 #include "chart/csv_series.h"
 #include "logger/channel_flags.h"
 
+#include <QColor>
 #include <QFutureWatcher>
+#include <QPointF>
 #include <QWidget>
 
 #include <atomic>
@@ -16,7 +18,7 @@ class QChart;
 class QChartView;
 class QDateTimeAxis;
 class QLabel;
-class QPointF;
+class QPainter;
 class QLineSeries;
 class QPushButton;
 class QStackedWidget;
@@ -63,26 +65,28 @@ public:
     // Channel, time and value of the reading drawn nearest a point of the chart's scene; empty
     // when none is within a few pixels.
     QString pointNear(const QPointF& scenePoint) const;
-    // Points handed to the chart for drawing now (after decimation), over all channels.
+    // Points drawn now (after decimation), over all channels.
     std::size_t drawnPoints() const;
 
 signals:
     void fileRead();
 
 private:
+    class LinesItem;
     struct ChannelView {
         QValueAxis* axis = nullptr;
-        std::vector<QLineSeries*> runs; // one per unbroken run shown; runs[0] has the legend
+        QLineSeries* series = nullptr; // no points: the legend entry and the axes' span
+        QColor color;
+        std::vector<std::vector<QPointF>> runs; // the unbroken runs in view, decimated
         bool hidden = false;
     };
 
     void display(ChartData data, const QString& source);
     void clearChart();
     void redraw();
-    // Quietly: the lines take their new points without laying themselves out; the caller
-    // changes the time span next, which lays them out once.
-    void redraw(double from, double to, bool quietly);
+    void paintLines(QPainter* painter) const;
     void setChannelHidden(std::size_t index, bool hidden);
+    void showOneGrid();
     void updateTimeFormat();
     void chooseAndOpen();
     void chooseAndSave();
@@ -93,13 +97,12 @@ private:
     std::vector<ChannelView> views_;
     double fullFrom_ = 0;
     double fullTo_ = 0;
-    bool redrawing_ = false;
     int drawnColumns_ = -1;
-    std::pair<double, double> drawnRange_;
 
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
+    LinesItem* lines_ = nullptr;
     QStackedWidget* pages_ = nullptr;
     QLabel* empty_ = nullptr;
     QLabel* source_ = nullptr;
