@@ -205,11 +205,14 @@ ChartTab::ChartTab(QWidget* parent)
                                       "a channel"));
     source_ = new QLabel(this);
     source_->setObjectName(QStringLiteral("ChartSource"));
+    // What is shown, on a line of its own: a file's name may be long.
+    source_->setWordWrap(true);
     bar->addWidget(open_);
     bar->addWidget(save_);
     bar->addWidget(reset_);
-    bar->addWidget(source_, 1);
+    bar->addStretch(1);
     layout->addLayout(bar);
+    layout->addWidget(source_);
 
     chart_ = new QChart;
     chart_->setAnimationOptions(QChart::NoAnimation);

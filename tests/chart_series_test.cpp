@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace meterlink {
@@ -80,9 +82,13 @@ INSTANTIATE_TEST_SUITE_P(Locales, TimestampsOfALocale,
 // A file written on another PC: its form is found from its own lines, whatever this PC's
 // locale is.
 struct ForeignFile {
+    const char* name;
     const char* pcLocale;
     const char* lines; // three rows: 12 Jan 21:30, 13 Jan 00:00, 13 Jan 09:05 of 2001
 };
+void PrintTo(const ForeignFile& file, std::ostream* out) {
+    *out << file.name;
+}
 
 class TimestampsFromAnotherPc : public ::testing::TestWithParam<ForeignFile> {};
 
@@ -100,13 +106,18 @@ TEST_P(TimestampsFromAnotherPc, AreReadInTheFormTheFileUses) {
 INSTANTIATE_TEST_SUITE_P(
     Forms, TimestampsFromAnotherPc,
     ::testing::Values(
-        ForeignFile{"de_DE", "2001-01-12 21:30:00,1\r\n2001-01-13T00:00:00,2\r\n"
-                             "2001-01-13 09:05,3\r\n"},
-        ForeignFile{"de_DE", "1/12/2001 9:30:00 PM,1\r\n1/13/2001,2\r\n1/13/2001 9:05:00 AM,3\r\n"},
-        ForeignFile{"en_US", "12/01/2001 21:30:00,1\r\n13/01/2001,2\r\n13/01/2001 09:05:00,3\r\n"},
-        ForeignFile{"en_US", "12.01.2001 21:30:00,1\r\n13.01.2001,2\r\n13.01.2001 09:05:00,3\r\n"},
-        ForeignFile{"en_GB",
-                    "12 Jan 2001 21:30:00,1\r\n13 Jan 2001,2\r\n13 Jan 2001 09:05:00,3\r\n"}));
+        ForeignFile{"IsoOnAGermanPc", "de_DE",
+                    "2001-01-12 21:30:00,1\r\n2001-01-13T00:00:00,2\r\n"
+                    "2001-01-13 09:05,3\r\n"},
+        ForeignFile{"MonthFirstOnAGermanPc", "de_DE",
+                    "1/12/2001 9:30:00 PM,1\r\n1/13/2001,2\r\n1/13/2001 9:05:00 AM,3\r\n"},
+        ForeignFile{"DayFirstOnAUsPc", "en_US",
+                    "12/01/2001 21:30:00,1\r\n13/01/2001,2\r\n13/01/2001 09:05:00,3\r\n"},
+        ForeignFile{"DayFirstDotsOnAUsPc", "en_US",
+                    "12.01.2001 21:30:00,1\r\n13.01.2001,2\r\n13.01.2001 09:05:00,3\r\n"},
+        ForeignFile{"CLocaleOnABritishPc", "en_GB",
+                    "12 Jan 2001 21:30:00,1\r\n13 Jan 2001,2\r\n13 Jan 2001 09:05:00,3\r\n"}),
+    [](const ::testing::TestParamInfo<ForeignFile>& info) { return std::string(info.param.name); });
 
 TEST(ChartSeries, NoRecordForMoreThanThreeStepsBreaksTheLine) {
     // Ten-minute steps; 25 minutes without a record is still one line, 35 minutes is a gap.
@@ -181,10 +192,15 @@ TEST(ChartCsv, OpenedFileWithBadLinesKeepsTheGoodOnesAndCountsTheRest) {
 }
 
 struct RefusedFile {
+    const char* name;
     const char* what;
     QByteArray bytes;
     qint64 maxBytes;
 };
+
+void PrintTo(const RefusedFile& file, std::ostream* out) {
+    *out << file.name;
+}
 
 class ChartCsvRefused : public ::testing::TestWithParam<RefusedFile> {};
 
@@ -206,13 +222,15 @@ TEST_P(ChartCsvRefused, WithAReasonThatNamesTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ChartCsvRefused,
-    ::testing::Values(
-        RefusedFile{"empty", QByteArray(), maxChartFileBytes},
-        RefusedFile{"not a text file", QByteArray("PK\x03\x04\0\0\x14", 7), maxChartFileBytes},
-        RefusedFile{"no line starts with a date", "name,age\r\nAda,36\r\n", maxChartFileBytes},
-        RefusedFile{"no channel readings", "Date / Time\r\n2001-05-17 09:30\r\n",
-                    maxChartFileBytes},
-        RefusedFile{"files of up to", QByteArray(4096, 'x'), 1024}));
+    ::testing::Values(RefusedFile{"Empty", "empty", QByteArray(), maxChartFileBytes},
+                      RefusedFile{"Binary", "not a text file", QByteArray("PK\x03\x04\0\0\x14", 7),
+                                  maxChartFileBytes},
+                      RefusedFile{"NotALog", "no line starts with a date", "name,age\r\nAda,36\r\n",
+                                  maxChartFileBytes},
+                      RefusedFile{"NoReadings", "no channel readings",
+                                  "Date / Time\r\n2001-05-17 09:30\r\n", maxChartFileBytes},
+                      RefusedFile{"TooBig", "files of up to", QByteArray(4096, 'x'), 1024}),
+    [](const ::testing::TestParamInfo<RefusedFile>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace meterlink
