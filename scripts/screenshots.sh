@@ -143,12 +143,14 @@ press_key 11 # Down
 sleep 1.6
 shoot display
 
-# The Chart tab after the download, then one night of it: wheel notches over the night of
-# 2 to 3 June zoom the time around the pointer.
+# The Chart tab after the download, then one night of it: wheel notches over 3 June 02:00
+# zoom the time around the pointer, and a right-button drag moves it to the evening before.
 next_tab
 shoot chart
-xdotool mousemove --window "$window" $((232 * scale)) $((220 * scale))
+xdotool mousemove --window "$window" $((217 * scale)) $((220 * scale))
 for _ in $(seq 13); do xdotool click 4; done
+xdotool mousedown 3 mousemove --window "$window" $((257 * scale)) $((220 * scale)) \
+    mousemove --window "$window" $((297 * scale)) $((220 * scale)) mouseup 3
 shoot chart-night
 
 # A file from another PC: day-first dates across New Year, the meter off for four hours,
