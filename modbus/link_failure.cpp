@@ -67,6 +67,13 @@ QString describe(const LinkFailure& f) {
                          .arg(f.exceptionCode);
     }
     case LinkFault::NoAnswer: {
+        // Not one send went out: the port refused the request, so the meter never heard it.
+        if (f.sends == 0) {
+            return QStringLiteral("The function %1 request to slave %2 could not be written%3")
+                .arg(f.functionCode)
+                .arg(f.slave)
+                .arg(f.osReason.isEmpty() ? QString() : QStringLiteral(": ") + f.osReason);
+        }
         QString text = QStringLiteral("No answer from slave %1 at %2 baud after %3 %4")
                            .arg(f.slave)
                            .arg(f.baud)
