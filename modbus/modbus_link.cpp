@@ -227,6 +227,41 @@ bool ModbusLink::yieldAndLook() {
     return true;
 }
 
+void ModbusLink::noteStoppedAnswer(const TransactionRow& row) {
+    if (failure_.fault != LinkFault::Stopped || failure_.sends == 0) {
+        return;
+    }
+    // The answer's length is not known before its header: allow for the longest a request
+    // of this size can have.
+    const double line = openedBaud_ > 0 ? (2 * expectedLength(row) + 9) * 10.0 / openedBaud_ : 0.0;
+    stoppedAnswerDueBy_ = lastSendAt_ + row.resendAfter + line;
+}
+
+bool ModbusLink::letStoppedAnswerArrive() {
+    if (!stoppedAnswerDueBy_) {
+        return true;
+    }
+    const double dueBy = *stoppedAnswerDueBy_;
+    stoppedAnswerDueBy_.reset();
+    // Done once the line has been quiet a while after bytes came; a meter that never began
+    // its answer is given until it would have ended. A clock that passed midnight ends the
+    // wait early; the worst is one spoilt answer.
+    const double quiet = std::max(0.05, openedBaud_ > 0 ? 40.0 / openedBaud_ : 0.0);
+    qint64 seen = port_.bytesWaiting();
+    double lastArrival = seen > 0 ? now() : -1.0;
+    while (port_.isOpen() && now() < dueBy && (lastArrival < 0 || now() - lastArrival < quiet)) {
+        if (!yieldAndLook()) {
+            return false;
+        }
+        const qint64 waiting = port_.bytesWaiting();
+        if (waiting != seen) {
+            seen = waiting;
+            lastArrival = now();
+        }
+    }
+    return true;
+}
+
 bool ModbusLink::beginTransaction(int functionCode, int slave) {
     function_ = functionCode;
     slave_ = slave;
@@ -238,6 +273,9 @@ bool ModbusLink::beginTransaction(int functionCode, int slave) {
         return false;
     }
     if (!openPort()) {
+        return false;
+    }
+    if (!letStoppedAnswerArrive()) {
         return false;
     }
     port_.discardInput();
@@ -261,6 +299,7 @@ void ModbusLink::writeFrame(bool resend) {
     }
     if (port_.write(request_)) {
         ++sends_;
+        lastSendAt_ = now();
     } else {
         writeError_ = port_.errorText();
         qCDebug(lcLink) << "write refused:" << writeError_;
@@ -465,6 +504,9 @@ qint16 ModbusLink::transact(const TransactionRow& row, int slave, int quantity, 
         session_ = Session::OneTransaction;
     }
     const qint16 result = run(row, slave, quantity, startAddress, request);
+    if (result == 0) {
+        noteStoppedAnswer(row);
+    }
     if (ownSession) {
         endSession();
     }

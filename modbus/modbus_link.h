@@ -66,6 +66,10 @@ private:
     bool openPort();
     bool yieldAndLook();
     bool beginTransaction(int functionCode, int slave);
+    // A stopped transaction's answer may still be arriving; the next one waits for it before
+    // it clears the line, or it would take the rest of it as its own answer.
+    void noteStoppedAnswer(const TransactionRow& row);
+    bool letStoppedAnswerArrive();
     qint16 refuse(LinkFault fault, int functionCode, int slave);
     qint16 refuseBusy(int functionCode, int slave);
     void sendRequest(QByteArray frame);
@@ -105,6 +109,9 @@ private:
     std::string answer_; // the bytes of the answer being taken, for reasons and the trace
     int sends_ = 0;
     QString writeError_;
+    double lastSendAt_ = 0.0;
+    // When a stopped transaction's answer would have ended at the latest.
+    std::optional<double> stoppedAnswerDueBy_;
     // What the port was last opened with (or tried with).
     QString openedDevice_;
     qint32 openedBaud_ = 0;
