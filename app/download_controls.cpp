@@ -24,7 +24,9 @@ void DownloadControls::setStatusToolTip(const QString& reason) {
 }
 
 void DownloadControls::setDownloadEnabled(bool enabled) {
-    button_->setEnabled(enabled);
+    // While a download runs the button stops it; no second download can start from it.
+    button_->setText(enabled ? QStringLiteral("Download Data") : QStringLiteral("Stop"));
+    button_->setEnabled(true);
 }
 
 void DownloadControls::setProgress(float value) {

@@ -14,8 +14,8 @@ namespace meterlink {
 
 // The download tab's controls as the download and its command see them: the status label
 // Label4 with the failure reason as its tooltip, the reason again in plain sight under the
-// tab's frames, the button Command2, the progress bar and the channel and counter boxes
-// Text3(0..9).
+// tab's frames, the button Command2 ("Stop" while a download runs), the progress bar and
+// the channel and counter boxes Text3(0..9).
 class DownloadControls : public DownloadView, public DownloadPanel {
 public:
     DownloadControls(QLabel* status, QLabel* reason, QPushButton* button, QProgressBar* progress,

@@ -233,6 +233,12 @@ void DwnLoad1::buildDownloadTab(QWidget* page) {
         named<QPushButton>(QStringLiteral("Command2"), Frame7, QStringLiteral("Download Data"));
     place(Command2, 600, 1200, 2655, 615);
     connect(Command2, &QPushButton::clicked, this, &DwnLoad1::Command2_Click);
+    // Esc stops a download from any tab, as the button does; otherwise it does nothing.
+    auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, this, [this] {
+        if (downloading_)
+            Command2_Click();
+    });
 
     // Why the latest download or export failed, across the tab under its frames.
     downloadReason_ = named<QLabel>(QStringLiteral("DownloadReason"), page);
@@ -441,10 +447,9 @@ bool DwnLoad1::transactionInProgress() const {
 
 void DwnLoad1::closeEvent(QCloseEvent* event) {
     if (transactionInProgress()) {
-        // The waiting call is below us on the stack: stop it, close once it has returned.
-        closePending_ = true;
-        link_.abort();
+        // The waiting call is below us on the stack: nothing closes before it has returned.
         event->ignore();
+        shutDownDuringTransaction(Shutdown::Close);
         return;
     }
     if (!saveOnceAtShutdown()) {
@@ -457,8 +462,7 @@ void DwnLoad1::closeEvent(QCloseEvent* event) {
 
 void DwnLoad1::File_mnu_Click() {
     if (transactionInProgress()) {
-        exitPending_ = true;
-        link_.abort();
+        shutDownDuringTransaction(Shutdown::Exit);
         return;
     }
     if (!saveOnceAtShutdown()) {
@@ -470,7 +474,67 @@ void DwnLoad1::File_mnu_Click() {
     QCoreApplication::exit(0);
 }
 
+void DwnLoad1::shutDownDuringTransaction(Shutdown how) {
+    if (!downloading_) {
+        stopThenShutDown(how); // a display tick: nothing worth asking about is lost
+        return;
+    }
+    if (stopAsked_ || closePending_ || exitPending_) {
+        return; // asked once; or already stopping
+    }
+    stopAsked_ = how;
+    const int question = ++stopQuestion_;
+    WithdrawQuestion withdraw = askStop_(this, stopDownloadQuestion(), [this, question](bool stop) {
+        answerStopQuestion(question, stop);
+    });
+    if (stopAsked_ && question == stopQuestion_) {
+        withdrawStopQuestion_ = std::move(withdraw); // not answered yet
+    }
+}
+
+void DwnLoad1::answerStopQuestion(int question, bool stop) {
+    if (!stopAsked_ || question != stopQuestion_) {
+        return; // withdrawn
+    }
+    const Shutdown how = *stopAsked_;
+    stopAsked_.reset();
+    withdrawStopQuestion_ = nullptr;
+    if (stop) {
+        stopThenShutDown(how);
+    }
+}
+
+void DwnLoad1::stopThenShutDown(Shutdown how) {
+    if (!transactionInProgress()) {
+        if (how == Shutdown::Exit) {
+            File_mnu_Click();
+        } else {
+            close();
+        }
+        return;
+    }
+    // Stop the waiting call; the shut-down follows once it has returned.
+    (how == Shutdown::Exit ? exitPending_ : closePending_) = true;
+    link_.abort();
+}
+
+void DwnLoad1::withdrawStopQuestion() {
+    if (!stopAsked_) {
+        return;
+    }
+    stopAsked_.reset();
+    ++stopQuestion_;
+    const WithdrawQuestion withdraw = std::move(withdrawStopQuestion_);
+    withdrawStopQuestion_ = nullptr;
+    if (withdraw) {
+        withdraw();
+    }
+}
+
 void DwnLoad1::afterTransaction() {
+    // A question still shown asks about a download that has ended: nothing is left to stop,
+    // and the window now shows how it ended, so it stays open until it is closed again.
+    withdrawStopQuestion();
     if (exitPending_) {
         exitPending_ = false;
         closePending_ = false;
@@ -530,7 +594,13 @@ void DwnLoad1::Text2_Change() {
 }
 
 void DwnLoad1::Command2_Click() {
-    // A running download keeps the button disabled; a click already waiting counts once.
+    if (downloading_) {
+        // The button reads "Stop": the wait in progress ends at its next look, and the
+        // download with it.
+        link_.abort();
+        return;
+    }
+    // A click already waiting counts once.
     if (!Command2->isEnabled() || downloadPending_ || closePending_ || exitPending_) {
         return;
     }
@@ -540,7 +610,9 @@ void DwnLoad1::Command2_Click() {
         Command2->setEnabled(false);
         return;
     }
+    downloading_ = true;
     downloadCommand_->run();
+    downloading_ = false;
     chartTab_->showDownload(grid_, downloadLog_->LastGridRow(), downloadLog_->channelFlags());
     afterTransaction();
 }

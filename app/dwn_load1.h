@@ -2,6 +2,7 @@
 
 #include "app/close_anyway_question.h"
 #include "app/save_file_dialog.h"
+#include "app/stop_download_question.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
 #include "settings/settings_file.h"
@@ -10,6 +11,7 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 class QAbstractItemModel;
 class QAction;
@@ -59,6 +61,8 @@ public:
     SettingsControls controls() const;
     // Asked when the settings file cannot be written at close or Exit.
     void setCloseAnywayQuestion(CloseAnywayQuestion ask) { closeAnyway_ = std::move(ask); }
+    // Asked when the window is closed or left by Exit while a download runs.
+    void setStopDownloadQuestion(StopDownloadQuestion ask) { askStop_ = std::move(ask); }
     void applyControls(const SettingsControls& controls);
 
     Settings& settings() { return settings_; }
@@ -103,6 +107,13 @@ private:
     bool saveOnceAtShutdown();
     // What was asked for while a tick or download waited, once it has returned.
     void afterTransaction();
+    enum class Shutdown { Close, Exit };
+    // A close or Exit while a session waits: a tick is stopped at once, a download only
+    // when the user says so.
+    void shutDownDuringTransaction(Shutdown how);
+    void stopThenShutDown(Shutdown how);
+    void answerStopQuestion(int question, bool stop);
+    void withdrawStopQuestion();
 
     Settings& settings_;
     SettingsFile settingsFile_;
@@ -111,6 +122,7 @@ private:
     GridModel& grid_;
     SaveFileChooser chooseSaveFile_;
     CloseAnywayQuestion closeAnyway_ = askCloseAnyway;
+    StopDownloadQuestion askStop_ = askStopDownload;
     bool shutdownSaved_ = false;
     int shownTab_ = 0;
 
@@ -123,6 +135,12 @@ private:
     bool downloadPending_ = false;
     bool closePending_ = false;
     bool exitPending_ = false;
+    // A download is on the call stack; Command2 and Esc stop it.
+    bool downloading_ = false;
+    // The shut-down the stop question is shown for, and how to take it away.
+    std::optional<Shutdown> stopAsked_;
+    int stopQuestion_ = 0;
+    WithdrawQuestion withdrawStopQuestion_;
 
     QAction* File_mnu = nullptr;
     QTabWidget* SSTab1 = nullptr;

@@ -434,6 +434,13 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   0,
                   0},
+        // Stopped as its answer begins to arrive: the next transaction lets the rest come
+        // and go before it asks, rather than taking it for its own answer.
+        AbortCase{"AsTheAnswerArrives",
+                  {{logAnswer(filled(20))}},
+                  [](const ModbusLink& l, double) { return l.state().ReceivedCount > 0; },
+                  0,
+                  -1},
         // The first transaction completes; the stop falls before the second one sends.
         AbortCase{"BetweenTransactions",
                   {{logAnswer(filled(20))}},
@@ -561,6 +568,13 @@ TEST(LinkFailureText, SaysWhatWentWrongInPlainWords) {
     f.sends = 1;
     f.fault = LinkFault::NoAnswer;
     EXPECT_EQ(describe(f), QStringLiteral("No answer from slave 5 at 19200 baud after 1 send"));
+    // An adapter pulled out: the request never left the PC.
+    f.sends = 0;
+    f.functionCode = 3;
+    f.osReason = QStringLiteral("device disappeared: /dev/ttyUSB0: Input/output error");
+    EXPECT_EQ(describe(f), QStringLiteral("The function 3 request to slave 5 could not be written: "
+                                          "device disappeared: /dev/ttyUSB0: Input/output error"));
+    f.osReason.clear();
     f.fault = LinkFault::Refused;
     f.functionCode = 16;
     f.exceptionCode = 1;

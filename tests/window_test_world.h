@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/stop_download_question.h"
 #include "logger/grid_model.h"
 #include "modbus/modbus_link.h"
 #include "settings/settings.h"
@@ -46,5 +47,12 @@ struct WindowLinkWorld {
     SimulatedMeter meter{MeterLog(), 1};
     GridModel grid;
 };
+
+// The user says "Yes" to stopping a download as soon as the window asks.
+inline WithdrawQuestion stopAnsweredYes(QWidget*, const QString&,
+                                        std::function<void(bool)> answer) {
+    answer(true);
+    return {};
+}
 
 } // namespace meterlink

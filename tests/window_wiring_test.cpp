@@ -21,7 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 // The QApplication comes from the main window tests of this program.
 
@@ -43,6 +45,11 @@ bool isLineRead(const QByteArray& frame) {
     return isFunction(frame, 3) && quint8(frame[3]) >= 24 && quint8(frame[3]) <= 54;
 }
 
+// A read of the log itself (function 96 in the log's banks, not the channels' bank 24).
+bool isLogBlockRead(const QByteArray& frame) {
+    return isFunction(frame, 0x60) && quint8(frame[2]) != 24;
+}
+
 class WindowWiring : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,6 +66,19 @@ protected:
             saves.push_back(written);
             statusAtSave = child<QLabel>("Label4")->text();
         });
+        window->setStopDownloadQuestion(
+            [this](QWidget*, const QString& question, std::function<void(bool)> answer) {
+                questionsAsked.append(question);
+                if (answerAtOnce) {
+                    answer(*answerAtOnce);
+                    return WithdrawQuestion();
+                }
+                shownAnswer = std::move(answer);
+                return WithdrawQuestion([this] {
+                    questionWithdrawn = true;
+                    shownAnswer = nullptr;
+                });
+            });
         child<QLineEdit>("Text2")->setText(dir.filePath("log.csv"));
         window->show();
     }
@@ -75,6 +95,20 @@ protected:
     QTimer* timer() const { return child<QTimer>("Timer1"); }
     QTabWidget* tabs() const { return child<QTabWidget>("SSTab1"); }
     QString status() const { return child<QLabel>("Label4")->text(); }
+    QPushButton* downloadButton() const { return child<QPushButton>("Command2"); }
+    int logBlockReads() const {
+        const auto frames = world.frames();
+        return int(std::count_if(frames.begin(), frames.end(), isLogBlockRead));
+    }
+    void writeEarlierCsv() {
+        QFile earlier(dir.filePath("log.csv"));
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier download\r\n");
+    }
+    QByteArray csv() const {
+        QFile file(dir.filePath("log.csv"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
     const KeyBuffer& keys() const { return window->displayPanel().keyBuffer(); }
 
     // Presses a PC key on the focused widget and waits (bounded) for the button's animated
@@ -103,6 +137,11 @@ protected:
     std::unique_ptr<DwnLoad1> window;
     std::vector<bool> saves;
     QString statusAtSave;
+    // The stop question: answered at once when set, else shown until answered or withdrawn.
+    std::optional<bool> answerAtOnce = true;
+    QStringList questionsAsked;
+    std::function<void(bool)> shownAnswer;
+    bool questionWithdrawn = false;
 };
 
 TEST_F(WindowWiring, EnteringTheDisplayTabBlanksTheLinesAndStartsTheTimer) {
@@ -277,13 +316,13 @@ TEST_F(WindowWiring, GridGrowsWithTheWindowAndKeepsItsHeadingsInViewFromTheTopLe
 
 TEST_F(WindowWiring, TicksDuringADownloadAreSkipped) {
     key(0)->click();
-    bool sawDisabled = false;
+    bool sawStop = false;
     world.pump.setHook([&] {
-        sawDisabled = sawDisabled || !child<QPushButton>("Command2")->isEnabled();
+        sawStop = sawStop || downloadButton()->text() == "Stop";
         window->Timer1_Timer();
     });
-    child<QPushButton>("Command2")->click();
-    EXPECT_TRUE(sawDisabled);
+    downloadButton()->click();
+    EXPECT_TRUE(sawStop);
     EXPECT_EQ(status(), "Finished. Data in File");
     for (const QByteArray& frame : world.frames()) {
         EXPECT_FALSE(isLineRead(frame));
@@ -327,7 +366,8 @@ TEST_F(WindowWiring, ClosingDuringATickClosesWhenItHasReturned) {
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(timer()->isActive());
     EXPECT_EQ(saves, std::vector<bool>{true});
-    EXPECT_EQ(world.frames().size(), 1u); // the rest of the tick was stopped
+    EXPECT_EQ(world.frames().size(), 1u);  // the rest of the tick was stopped
+    EXPECT_TRUE(questionsAsked.isEmpty()); // a tick loses nothing worth asking about
     window->close();
     EXPECT_EQ(saves.size(), 1u);
 }
@@ -368,6 +408,115 @@ TEST_F(WindowWiring, ClosingDuringADownloadFromASilentMeterWaitsOnlyForOneTransa
     // One function-3 wait (three sends, about three seconds), not the whole download.
     EXPECT_LT(world.clock.secondsSinceMidnight() - closedAt, 4.5);
 }
+
+struct StopCase {
+    const char* name;
+    int atBlock; // of 3
+    bool byEsc;
+};
+
+class WindowStop : public WindowWiring, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(WindowStop, EndsTheWaitInProgressAndLeavesTheEarlierFile) {
+    world.meter.setLog(logOf(300)); // three log blocks
+    writeEarlierCsv();
+    window->activateWindow(); // Esc is the active window's
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    size_t framesAtStop = 0;
+    world.pump.setHook([&] {
+        if (framesAtStop > 0 || logBlockReads() < GetParam().atBlock)
+            return;
+        framesAtStop = world.frames().size();
+        EXPECT_EQ(downloadButton()->text(), "Stop");
+        EXPECT_TRUE(downloadButton()->isEnabled());
+        if (GetParam().byEsc)
+            QTest::keyClick(window.get(), Qt::Key_Escape);
+        else
+            downloadButton()->click();
+    });
+    downloadButton()->click();
+    ASSERT_GT(framesAtStop, 0u);
+    EXPECT_EQ(status(), "Download stopped");
+    EXPECT_EQ(world.frames().size(), framesAtStop); // nothing after the wait that was stopped
+    EXPECT_EQ(csv(), "earlier download\r\n");
+    EXPECT_EQ(downloadButton()->text(), "Download Data");
+    EXPECT_TRUE(downloadButton()->isEnabled());
+    EXPECT_TRUE(window->isVisible());
+
+    // The next transaction takes the meter's own answer, not the rest of the stopped one;
+    // and Esc with no download stops nothing, not even a display tick.
+    world.pump.setHook({});
+    tabs()->setCurrentIndex(3);
+    world.pump.setHook([&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
+    window->Timer1_Timer();
+    EXPECT_EQ(line(0)->text(), "SIMULATED METER     ");
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, WindowStop,
+                         ::testing::Values(StopCase{"ButtonInTheMiddleBlock", 2, false},
+                                           StopCase{"EscInTheLastBlock", 3, true}),
+                         [](const ::testing::TestParamInfo<StopCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+struct QuestionCase {
+    const char* name;
+    bool byExit;
+    std::optional<bool> answer; // none: the download ends first
+};
+
+class StopQuestion : public WindowWiring, public ::testing::WithParamInterface<QuestionCase> {};
+
+TEST_P(StopQuestion, IsAskedOnceWhileTheDownloadGoesOn) {
+    const QuestionCase c = GetParam();
+    world.meter.setLog(logOf(300));
+    writeEarlierCsv();
+    answerAtOnce.reset();
+    std::function<void(bool)> answerOfTheQuestion;
+    world.pump.setHook([&] {
+        if (questionsAsked.isEmpty() && logBlockReads() == 1) {
+            for (int twice = 0; twice < 2; ++twice) {
+                if (c.byExit)
+                    window->findChild<QAction*>("File_mnu")->trigger();
+                else
+                    window->close();
+            }
+            answerOfTheQuestion = shownAnswer;
+        } else if (shownAnswer && c.answer && logBlockReads() == 2) {
+            shownAnswer(*c.answer);
+        }
+    });
+    downloadButton()->click();
+    EXPECT_EQ(questionsAsked, QStringList{"A download is running. Stop it and quit?"});
+    EXPECT_GE(logBlockReads(), 2); // the download went on while the question was shown
+
+    if (c.answer == true) {
+        EXPECT_EQ(logBlockReads(), 2);
+        EXPECT_EQ(saves, std::vector<bool>{true});
+        EXPECT_EQ(statusAtSave, "Download stopped");
+        EXPECT_EQ(csv(), "earlier download\r\n");
+        EXPECT_FALSE(window->isVisible());
+        return;
+    }
+    EXPECT_EQ(status(), "Finished. Data in File");
+    EXPECT_NE(csv(), "earlier download\r\n");
+    EXPECT_TRUE(saves.empty());
+    EXPECT_TRUE(window->isVisible());
+    // A question the download outlived is taken away, and a late answer does nothing.
+    EXPECT_EQ(questionWithdrawn, !c.answer.has_value());
+    answerOfTheQuestion(true);
+    EXPECT_TRUE(saves.empty());
+    EXPECT_TRUE(window->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, StopQuestion,
+                         ::testing::Values(QuestionCase{"CloseAnsweredYes", false, true},
+                                           QuestionCase{"ExitAnsweredNo", true, false},
+                                           QuestionCase{"CloseUnansweredWhenTheDownloadEnds", false,
+                                                        std::nullopt}),
+                         [](const ::testing::TestParamInfo<QuestionCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
 } // namespace meterlink

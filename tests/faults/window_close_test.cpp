@@ -67,6 +67,7 @@ Outcome endAt(Work work, Ending ending, long long atYield, bool silentMeter) {
     }
     DwnLoad1 window(settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
                     [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
+    window.setStopDownloadQuestion(stopAnsweredYes);
     Outcome outcome;
     QObject::connect(&window, &DwnLoad1::settingsSaved, [&](bool) { ++outcome.saves; });
     window.findChild<QLineEdit*>("Text2")->setText(csvPath);
