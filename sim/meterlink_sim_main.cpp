@@ -1,4 +1,6 @@
 #include "platform/stop_signal_hook.h"
+#include "sim/log_control.h"
+#include "sim/meter_bus.h"
 #include "sim/meter_scenario.h"
 #include "sim/pty_link.h"
 #include "sim/pty_server.h"
@@ -11,6 +13,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 using namespace meterlink;
 
@@ -63,21 +67,36 @@ int main(int argc, char* argv[]) {
             return ExitDataError;
         }
     }
-    MeterLog log = scenario.log;
-    if (!scenario.hasRecords) {
+    const QList<int> slaveIds =
+        options.slaveIds.isEmpty() ? QList<int>{scenario.slaveId.value_or(1)} : options.slaveIds;
+    // The log a meter starts with, and has again after a control file's change.
+    const auto logFor = [&](int index, int records, quint32 seed) {
+        if (scenario.hasRecords)
+            return scenario.log;
         MeterLog::Generation how;
-        how.records = options.records.value_or(200);
-        how.seed = options.seed;
-        log = MeterLog::generated(how, scenario.log.channelNames());
+        how.records = records;
+        how.seed = seed + static_cast<quint32>(index);
+        return MeterLog::generated(how, scenario.log.channelNames());
+    };
+    int records = options.records.value_or(200);
+    quint32 seed = options.seed;
+    std::vector<std::unique_ptr<SimulatedMeter>> meters;
+    MeterBus bus;
+    for (int index = 0; index < slaveIds.size(); ++index) {
+        meters.push_back(
+            std::make_unique<SimulatedMeter>(logFor(index, records, seed), slaveIds.at(index),
+                                             options.seed + static_cast<quint32>(index)));
+        SimulatedMeter& meter = *meters.back();
+        meter.setBaud(options.baud);
+        meter.setFaults(options.faults);
+        if (scenario.displayMode)
+            meter.display().setMode(*scenario.displayMode);
+        for (int i = 0; i < MeterDisplay::LineCount; ++i)
+            if (scenario.displayLines[i])
+                meter.display().setFixedLine(i, *scenario.displayLines[i]);
+        bus.attach(meter);
     }
-    SimulatedMeter meter(log, options.slaveId.value_or(scenario.slaveId.value_or(1)), options.seed);
-    meter.setBaud(options.baud);
-    meter.setFaults(options.faults);
-    if (scenario.displayMode)
-        meter.display().setMode(*scenario.displayMode);
-    for (int i = 0; i < MeterDisplay::LineCount; ++i)
-        if (scenario.displayLines[i])
-            meter.display().setFixedLine(i, *scenario.displayLines[i]);
+    SimulatedMeter& meter = *meters.front();
 
     if (!options.exportPath.isEmpty()) {
         QSaveFile out(options.exportPath);
@@ -112,7 +131,26 @@ int main(int argc, char* argv[]) {
                 qPrintable(options.linkPath));
     std::fflush(stdout);
 
-    PtyServer server(meter, pty.masterFd(), options.baud);
+    PtyServer server(bus, pty.masterFd(), options.baud);
+    QByteArray control;
+    if (!options.controlPath.isEmpty()) {
+        server.setBeforeReceive([&]() {
+            QFile file(options.controlPath);
+            if (!file.open(QIODevice::ReadOnly))
+                return; // not written yet: the log stays as it is
+            const QByteArray text = file.read(4096);
+            if (text == control)
+                return;
+            control = text;
+            const LogControl change = parseLogControl(text);
+            for (const QString& e : change.errors)
+                printError(QStringLiteral("%1: %2").arg(options.controlPath, e));
+            records = change.records.value_or(records);
+            seed = change.seed.value_or(seed);
+            for (size_t index = 0; index < meters.size(); ++index)
+                meters[index]->setLog(logFor(static_cast<int>(index), records, seed));
+        });
+    }
     const bool stopped = server.run(stopFd, &error);
     if (!stopped) {
         printError(error);

@@ -1,7 +1,8 @@
 #include "sim/pty_server.h"
 
+#include "sim/meter_bus.h"
+#include "sim/pty_line_speed.h"
 #include "sim/reply_schedule.h"
-#include "sim/simulated_meter.h"
 
 #include <cerrno>
 #include <cmath>
@@ -45,9 +46,11 @@ bool PtyServer::run(int stopFd, QString* error) {
         now = monotonicSeconds();
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
-            if (n > 0) {
+            if (n > 0 && (baud_ <= 0 || ptyLineSpeed(masterFd_) == baud_)) {
+                if (beforeReceive_)
+                    beforeReceive_();
                 for (const MeterReply& reply :
-                     meter_.receive(QByteArray(buffer, static_cast<int>(n)), now))
+                     meters_.receive(QByteArray(buffer, static_cast<int>(n)), now))
                     schedule.add(reply.bytes, now + reply.delaySeconds);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
                 *error =

@@ -2,24 +2,32 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace meterlink {
 
-class SimulatedMeter;
+class MeterBus;
 
-// Serves the meter on a pseudo-terminal's master side until `stopFd` (a stop-signal pipe)
-// becomes readable. Sleeps in poll() between bytes and due writes.
+// Serves the meters on a pseudo-terminal's master side until `stopFd` (a stop-signal pipe)
+// becomes readable. Sleeps in poll() between bytes and due writes. With a baud rate set,
+// bytes that arrive while the far end has the line at another speed are lost, as they
+// would be on a real line.
 class PtyServer {
 public:
-    PtyServer(SimulatedMeter& meter, int masterFd, int baud)
-        : meter_(meter), masterFd_(masterFd), baud_(baud) {}
+    PtyServer(MeterBus& meters, int masterFd, int baud)
+        : meters_(meters), masterFd_(masterFd), baud_(baud) {}
+
+    // Runs before every piece of a request is handed to the meters.
+    void setBeforeReceive(std::function<void()> hook) { beforeReceive_ = std::move(hook); }
 
     // True after a stop request; false with `error` set when the line failed.
     bool run(int stopFd, QString* error);
 
 private:
-    SimulatedMeter& meter_;
+    MeterBus& meters_;
     int masterFd_;
     int baud_;
+    std::function<void()> beforeReceive_;
 };
 
 double monotonicSeconds();

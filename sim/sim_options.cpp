@@ -1,5 +1,6 @@
 #include "sim/sim_options.h"
 
+#include "settings/id_list.h"
 #include "sim/meter_log.h"
 #include "sim/meter_scenario.h"
 
@@ -50,10 +51,15 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
                 return outOfRange(50, 4000000);
             baud = static_cast<int>(*v);
         } else if (option == QLatin1String("--slave")) {
-            const auto v = integer(1, 247);
-            if (!v)
-                return outOfRange(1, 247);
-            slaveId = static_cast<int>(*v);
+            const auto ids = parseIdList(value, 1, 247);
+            if (!ids)
+                return QStringLiteral("--slave takes slave IDs from 1 to 247 (e.g. 1,2,7 or "
+                                      "3-5), not \"%1\"")
+                    .arg(value);
+            slaveIds = *ids;
+            slaveId = slaveIds.first();
+        } else if (option == QLatin1String("--control")) {
+            controlPath = value;
         } else if (option == QLatin1String("--seed")) {
             const auto v = integer(0, 4294967295LL);
             if (!v)
@@ -74,8 +80,8 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
 QString simUsage() {
     return QStringLiteral(
                "Usage: meterlink-sim --link PATH [--scenario FILE] [--records N] [--baud B]\n"
-               "                     [--slave ID] [--fault KIND[:ARG]]... [--seed S]\n"
-               "                     [--export-records FILE] [--help]\n"
+               "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
+               "                     [--export-records FILE] [--control FILE] [--help]\n"
                "\n"
                "Serves a simulated meter (Modbus RTU slave, functions 3, 16 and 96) on a\n"
                "pseudo-terminal and links PATH to it. Prints one ready line, then answers\n"
@@ -85,11 +91,17 @@ QString simUsage() {
                "  --scenario FILE        channel names, records and display from FILE\n"
                "  --records N            generate N records (default 200; a scenario's own\n"
                "                         records win)\n"
-               "  --baud B               send answers at B baud (10 bits a byte)\n"
-               "  --slave ID             slave ID, 1 to 247 (default 1)\n"
+               "  --baud B               send answers at B baud (10 bits a byte), and hear\n"
+               "                         only requests sent while the line is set to B\n"
+               "  --slave IDS            slave ID, 1 to 247 (default 1); a list (1,2,7 or\n"
+               "                         3-5) puts one meter per ID on the line, each with\n"
+               "                         a log of its own (seed S, S+1, ...)\n"
                "  --seed S               seed of the generated log and of noise bytes\n"
                "  --export-records FILE  write the log served, one record a line:\n"
                "                         channel,YYYY-MM-DD HH:MM,value\n"
+               "  --control FILE         re-read before each request when it changed:\n"
+               "                         \"records N\" grows (or shrinks) the generated logs,\n"
+               "                         \"seed S\" restarts them with other readings\n"
                "  --fault KIND[:ARG]     silent | ignore:K | badcrc[:K] | exception:C[:FUNCTION]\n"
                "                         | truncate:K | noise | delay:SECONDS (repeatable)\n"
                "\n") +

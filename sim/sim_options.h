@@ -14,8 +14,10 @@ struct SimOptions {
     QString scenarioPath;
     QString exportPath;
     std::optional<int> records;
-    int baud = 0; // 0: answer as fast as possible
-    std::optional<int> slaveId;
+    int baud = 0;               // 0: answer as fast as possible
+    std::optional<int> slaveId; // the first of slaveIds
+    QList<int> slaveIds;        // one meter each, all on the one line
+    QString controlPath;
     quint32 seed = 1;
     MeterFaults faults;
     bool help = false;

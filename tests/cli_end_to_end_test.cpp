@@ -295,7 +295,8 @@ bool waitForFileToContain(const QString& path, const QByteArray& needle, int tim
 CliRun interruptedDownload(const QString& dir, int signal) {
     QFile::remove(QDir(dir).filePath("trace.log"));
     QProcess cli;
-    startCli(cli, dir, {"download", "--trace", "trace.log"});
+    // The simulator hears only what is sent at its own speed.
+    startCli(cli, dir, {"download", "--baud", "9600", "--trace", "trace.log"});
     QByteArray out;
     QDeadlineTimer deadline(20000);
     while (!out.contains("Downloading\n") && !deadline.hasExpired() &&
