@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include "display/keypad.h"
+#include "settings/id_list.h"
 
 #include <limits>
 
@@ -27,6 +28,8 @@ std::optional<CliCommand> commandNamed(const QString& word) {
         return CliCommand::Read;
     if (word == QLatin1String("ports"))
         return CliCommand::Ports;
+    if (word == QLatin1String("scan"))
+        return CliCommand::Scan;
     return std::nullopt;
 }
 
@@ -38,7 +41,9 @@ bool commandTakes(CliCommand command, const QString& option) {
             return true;
     switch (command) {
     case CliCommand::Download:
-        return option == QLatin1String("--out");
+        return option == QLatin1String("--out") || option == QLatin1String("--append") ||
+               option == QLatin1String("--on-restart") || option == QLatin1String("--timestamps") ||
+               option == QLatin1String("--bom");
     case CliCommand::Display:
         return option == QLatin1String("--watch");
     case CliCommand::Read:
@@ -49,7 +54,17 @@ bool commandTakes(CliCommand command, const QString& option) {
 }
 
 bool takesValue(const QString& option) {
-    return option != QLatin1String("--watch");
+    return option != QLatin1String("--watch") && option != QLatin1String("--append") &&
+           option != QLatin1String("--bom");
+}
+
+void applyFlag(CliOptions& options, const QString& option) {
+    if (option == QLatin1String("--watch"))
+        options.watch = true;
+    else if (option == QLatin1String("--append"))
+        options.append = true;
+    else if (option == QLatin1String("--bom"))
+        options.byteOrderMark = true;
 }
 
 // A whole decimal number (or hexadecimal with 0x when `hex` allows) within bounds.
@@ -84,6 +99,16 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
         if (!port)
             return rangeError(QStringLiteral("--port"), value, 1, 4);
         options.link.port = int(*port);
+    } else if (option == QLatin1String("--baud") && options.command == CliCommand::Scan) {
+        options.scanBauds.clear();
+        for (const QString& word : value.split(QLatin1Char(','))) {
+            const auto baud = wholeNumber(word, 1, std::numeric_limits<qint32>::max());
+            if (!baud || !supportedBaudRates().contains(qint32(*baud)))
+                return QStringLiteral("--baud takes a list of the rates the meter may use, e.g. "
+                                      "1200,9600,38400, not \"%1\"")
+                    .arg(value);
+            options.scanBauds.append(qint32(*baud));
+        }
     } else if (option == QLatin1String("--baud")) {
         const auto baud = wholeNumber(value, 1, std::numeric_limits<qint32>::max());
         if (!baud || !supportedBaudRates().contains(qint32(*baud))) {
@@ -94,6 +119,20 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
                 .arg(rates.join(QLatin1String(", ")), value);
         }
         options.link.baud = qint32(*baud);
+    } else if (option == QLatin1String("--slave") &&
+               (options.command == CliCommand::Download || options.command == CliCommand::Scan)) {
+        // Lists: several meters on one line, or the IDs a scan tries.
+        const int lowest = options.command == CliCommand::Scan ? 1 : 0;
+        const int highest = options.command == CliCommand::Scan ? 247 : 255;
+        const auto slaves = parseIdList(value, lowest, highest);
+        if (!slaves)
+            return QStringLiteral("--slave takes slave IDs from %1 to %2, one or a list such as "
+                                  "1,2,7 or 3-5, not \"%3\"")
+                .arg(lowest)
+                .arg(highest)
+                .arg(value);
+        options.slaves = *slaves;
+        options.link.slave = slaves->first();
     } else if (option == QLatin1String("--slave")) {
         const auto slave = wholeNumber(value, 0, 255);
         if (!slave)
@@ -107,6 +146,14 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
         if (value.isEmpty())
             return QStringLiteral("--out needs a file name");
         options.outPath = value;
+    } else if (option == QLatin1String("--on-restart")) {
+        if (value != QLatin1String("new") && value != QLatin1String("fail"))
+            return QStringLiteral("--on-restart must be new or fail, not \"%1\"").arg(value);
+        options.failOnRestart = value == QLatin1String("fail");
+    } else if (option == QLatin1String("--timestamps")) {
+        if (value != QLatin1String("locale") && value != QLatin1String("iso"))
+            return QStringLiteral("--timestamps must be locale or iso, not \"%1\"").arg(value);
+        options.isoTimestamps = value == QLatin1String("iso");
     } else if (option == QLatin1String("--repeat")) {
         const auto repeat = wholeNumber(value, 1, 100000000);
         if (!repeat)
@@ -116,14 +163,33 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
     return QString();
 }
 
+// Combinations that would lose files: several meters into one name, or an append that
+// starts a new file every run.
+QString collectRule(const CliOptions& options) {
+    const QString out = options.outPath.value_or(QString());
+    if (options.slaves.size() > 1 && !out.contains(QLatin1String("{slave}")))
+        return QStringLiteral("with several slaves, --out must contain {slave} (e.g. "
+                              "--out site-{slave}.csv); otherwise each meter would overwrite the "
+                              "last");
+    if (options.append &&
+        (out.contains(QLatin1String("{date}")) || out.contains(QLatin1String("{time}"))))
+        return QStringLiteral("--append cannot go with {date} or {time} in --out: every run "
+                              "would start a new file");
+    return QString();
+}
+
 QString applyPositionals(CliOptions& options, const QStringList& positionals) {
     const auto tooMany = [&](int expected) {
         return QStringLiteral("unexpected argument \"%1\"").arg(positionals.at(expected));
     };
     switch (options.command) {
     case CliCommand::Download:
+        if (!positionals.isEmpty())
+            return tooMany(0);
+        return collectRule(options);
     case CliCommand::Display:
     case CliCommand::Ports:
+    case CliCommand::Scan:
         if (!positionals.isEmpty())
             return tooMany(0);
         return QString();
@@ -230,7 +296,7 @@ CliParse parseCliArguments(const QStringList& arguments) {
         if (!takesValue(argument)) {
             if (inlineValue)
                 return fail(QStringLiteral("%1 takes no value").arg(argument));
-            options.watch = true;
+            applyFlag(options, argument);
             continue;
         }
         if (!inlineValue) {
@@ -258,7 +324,9 @@ QString usageLine(CliCommand command) {
         QStringLiteral("[--device PATH] [--port N] [--baud B] [--slave ID] [--trace FILE]");
     switch (command) {
     case CliCommand::Download:
-        return QStringLiteral("usage: meterlink-cli download %1 [--out FILE]").arg(link);
+        return QStringLiteral("usage: meterlink-cli download %1 [--out FILE] [--append]\n"
+                              "       [--on-restart new|fail] [--timestamps locale|iso] [--bom]")
+            .arg(link);
     case CliCommand::Display:
         return QStringLiteral("usage: meterlink-cli display %1 [--watch]").arg(link);
     case CliCommand::Key:
@@ -267,11 +335,15 @@ QString usageLine(CliCommand command) {
         return QStringLiteral("usage: meterlink-cli read ADDRESS COUNT %1 [--repeat N]").arg(link);
     case CliCommand::Ports:
         return QStringLiteral("usage: meterlink-cli ports");
+    case CliCommand::Scan:
+        return QStringLiteral("usage: meterlink-cli scan [--device PATH] [--port N] [--slave IDS] "
+                              "[--baud RATES] [--trace FILE]");
     case CliCommand::None:
         break;
     }
     return QStringLiteral(
-        "usage: meterlink-cli download|display|key|read|ports [options]  (--help for more)");
+        "usage: meterlink-cli download|display|key|read|ports|scan [options]  (--help for "
+        "more)");
 }
 
 QString helpText(CliCommand command) {
@@ -303,13 +375,35 @@ QString helpText(CliCommand command) {
                               "changes; shows a progress bar on\n"
                               "stderr when stderr is a terminal.\n\n"
                               "  --out FILE     the CSV file (default: the "
-                              "settings file's, else Logdata.csv)\n\n") +
+                              "settings file's, else Logdata.csv);\n"
+                              "                 {slave}, {date} (YYYY-MM-DD) and {time} "
+                              "(HHMMSS, the PC's\n"
+                              "                 local time at the start) are filled in\n"
+                              "  --slave IDS    one meter, or several on the line (1,2,7 "
+                              "or 3-5), each in\n"
+                              "                 turn; --out must then contain {slave}\n"
+                              "  --append       add only the records logged since the "
+                              "last run to the file\n"
+                              "                 (a state file FILE.state beside it "
+                              "remembers that run)\n"
+                              "  --on-restart new|fail  when the meter's log was "
+                              "cleared: write it whole to\n"
+                              "                 a new file beside the old one (new, "
+                              "the default), or exit 5\n"
+                              "  --timestamps locale|iso  the window's date form "
+                              "(default), or 2001-05-17\n"
+                              "                 09:30:00, which spreadsheets read as a date "
+                              "in every locale\n"
+                              "  --bom          start the file with a UTF-8 byte-order "
+                              "mark\n\n") +
                linkOptions +
                QStringLiteral(
-                   "\nExit status: 0 exported; 1 the log is empty (no file written); 2 the\n"
-                   "download failed, the reason on stderr; 3 the file was not written (an\n"
-                   "earlier file of that name is left as it was); 64 bad usage; 130 / 143\n"
-                   "stopped by SIGINT / SIGTERM (no file written, the trace complete).\n");
+                   "\nExit status, the first that any meter had, in this order: 3 a file was "
+                   "not\nwritten (an earlier file of that name is left as it was); 2 a meter "
+                   "failed, the\nreason on stderr; 5 a log was restarted (--on-restart=fail); "
+                   "4 the port is in\nuse by another meterlink-cli; 1 a log is empty (no file "
+                   "written); else 0.\n64 bad usage; 130 / 143 stopped by SIGINT / SIGTERM "
+                   "(no file written, the\ntrace complete).\n");
     case CliCommand::Display:
         return usageLine(command) +
                QStringLiteral("\n\n"
@@ -350,6 +444,26 @@ QString helpText(CliCommand command) {
                               "scheduled job should name its device with --device "
                               "/dev/serial/by-id/...\n\n"
                               "Exit status: 0.\n");
+    case CliCommand::Scan:
+        return usageLine(command) +
+               QStringLiteral(
+                   "\n\n"
+                   "Finds the meter: reads the logger state at each speed and slave ID and "
+                   "lists\n"
+                   "what answered (speed, slave ID, records used), then how long the scan "
+                   "took.\n"
+                   "Each try waits 0.1 s plus the time the answer takes on the wire (0.175 s "
+                   "at\n"
+                   "1200 baud), so a meter that answers at once is caught at every speed. "
+                   "Ctrl-C\n"
+                   "stops it with what it found so far.\n\n"
+                   "  --slave IDS    the IDs to try (default 1-247)\n"
+                   "  --baud RATES   the speeds to try (default "
+                   "1200,2400,4800,9600,19200,38400)\n") +
+               linkOptions +
+               QStringLiteral("\nExit status: 0 a meter answered; 2 none did (or the port did "
+                              "not open);\n4 the port is in use by another meterlink-cli; 64 "
+                              "bad usage; 130 / 143 stopped.\n");
     case CliCommand::None:
         break;
     }
@@ -361,10 +475,13 @@ QString helpText(CliCommand command) {
                "  display [--watch]     print the meter's four display lines\n"
                "  key KEYS              press the meter's keys, e.g. key M2E\n"
                "  read ADDRESS COUNT    read holding registers\n"
-               "  ports                 list the serial ports and what Comm1 to Comm4 reach\n\n"
+               "  ports                 list the serial ports and what Comm1 to Comm4 reach\n"
+               "  scan                  find the meter's speed and slave ID\n\n"
                "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
            linkOptions + QLatin1Char('\n') + exits +
-           QStringLiteral("download also returns 1 (empty log) and 3 (file not written).\n");
+           QStringLiteral("download also returns 1 (empty log), 3 (file not written), 4 (port in "
+                          "use by another\n"
+                          "run) and 5 (log restarted); see download --help.\n");
 }
 
 } // namespace meterlink

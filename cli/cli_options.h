@@ -7,7 +7,7 @@
 
 namespace meterlink {
 
-enum class CliCommand { None, Download, Display, Key, Read, Ports };
+enum class CliCommand { None, Download, Display, Key, Read, Ports, Scan };
 
 // Where and how to reach the meter; what is not given comes from the settings file.
 struct LinkOptions {
@@ -24,6 +24,13 @@ struct CliOptions {
     LinkOptions link;
     // download
     std::optional<QString> outPath;
+    QList<int> slaves; // --slave 1,2,7: each in turn; empty: the one slave of the link
+    bool append = false;
+    bool failOnRestart = false; // --on-restart=fail
+    bool isoTimestamps = false;
+    bool byteOrderMark = false;
+    // scan
+    QList<qint32> scanBauds;
     // display
     bool watch = false;
     // key

@@ -1,17 +1,18 @@
 #include "cli/cli_runner.h"
 
 #include "cli/cli_options.h"
-#include "cli/console_download_view.h"
-#include "cli/download_job.h"
+#include "cli/collect_run.h"
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
 #include "cli/port_listing.h"
+#include "cli/port_lock.h"
 #include "cli/stop_signals.h"
 #include "modbus/modbus_link.h"
 #include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
+#include "settings/serial_port_name.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
 #include "settings/settings_endpoint.h"
@@ -127,7 +128,20 @@ int runCli(const QStringList& arguments, Console& console) {
         return ExitDone;
     }
 
+    const QDateTime started = QDateTime::currentDateTime();
     const Settings settings = startingSettings(options, console);
+    // Scheduled runs must never talk over each other on one line, nor wait for each other.
+    PortLock portLock;
+    if (options.command == CliCommand::Download || options.command == CliCommand::Scan) {
+        QString why;
+        const QString device = options.link.device.value_or(serialDeviceName(settings.PortNumber));
+        const PortLock::Result locked = portLock.tryLock(device, &why);
+        if (locked != PortLock::Locked) {
+            printLine(console.err, QStringLiteral("meterlink-cli: ") + why);
+            if (locked == PortLock::HeldByAnother)
+                return ExitPortInUse;
+        }
+    }
     const std::unique_ptr<SerialPort> serialPort = makeSerialPort();
     SystemClock clock;
     QtEventPump pump;
@@ -171,16 +185,13 @@ int runCli(const QStringList& arguments, Console& console) {
     MeterCommands commands(link, settings.SlaveId, console.out, console.err);
     int status = ExitDone;
     switch (options.command) {
-    case CliCommand::Download: {
-        ConsoleDownloadView view(console.out, console.err, console.errIsTerminal);
-        status = runDownloadJob(link, pump, settings, view);
-        if (status != ExitDone && !stopAsked(stop) && !view.reason().isEmpty())
-            printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
+    case CliCommand::Download:
+        status = runCollect(
+            link, pump, [&stop] { return stopAsked(stop); }, settings, options, console, started);
         // A download that finished before the stop was seen has written its file: that stands.
         if (status == ExitDone)
             return status;
         break;
-    }
     case CliCommand::Display:
         if (options.watch)
             return watchDisplay(commands, stop, console);
@@ -193,6 +204,7 @@ int runCli(const QStringList& arguments, Console& console) {
         status = commands.readRegisters(options.address, options.count, options.repeat);
         break;
     case CliCommand::Ports:
+    case CliCommand::Scan:
     case CliCommand::None:
         break;
     }

@@ -8,6 +8,8 @@ enum ExitCode : int {
     ExitEmptyLog = 1,
     ExitLinkFailed = 2,
     ExitFileNotWritten = 3,
+    ExitPortInUse = 4,    // another run holds the port's lock
+    ExitLogRestarted = 5, // --append --on-restart=fail found the log cleared
     ExitUsage = 64,
     // 128 + the signal's number, as shells report a command ended by it.
     ExitInterrupted = 130,

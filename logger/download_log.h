@@ -44,6 +44,8 @@ public:
     // Why the latest run gave 2; empty otherwise.
     const QString& failureReason() const { return failureReason_; }
 
+    RecordDecoder& decoder() { return decoder_; }
+
     // Keeps only the characters below 254 (the meter pads names with 254 and 255).
     static QByteArray StripHighChars(const QByteArray& text);
 

@@ -62,9 +62,18 @@ QString RecordDecoder::timeText(const QTime& time) {
     return text;
 }
 
+void RecordDecoder::useIsoTimestamps() {
+    iso_ = true;
+    locale_ = QLocale::c(); // other locales may write other digits
+    dateFormat_ = QStringLiteral("yyyy-MM-dd");
+    timeFormat_ = QStringLiteral("HH:mm:ss");
+    dateTexts_.assign(dateTexts_.size(), QString());
+    timeTexts_.assign(timeTexts_.size(), QString());
+}
+
 QString RecordDecoder::timestampText(const QDate& date, const QTime& time) {
     if (date.isValid()) {
-        if (!time.isValid() || time == QTime(0, 0))
+        if (!time.isValid() || (time == QTime(0, 0) && !iso_))
             return dateText(date);
         return dateText(date) + QLatin1Char(' ') + timeText(time);
     }

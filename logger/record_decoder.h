@@ -25,6 +25,10 @@ public:
     // record is dropped. Always -1.
     qint16 DecodeRecord(const QByteArray& block, qint32& LastGridRow);
 
+    // Timestamps as 2001-05-17 09:30:00 (midnight too keeps its time), which spreadsheets
+    // read as a date whatever their locale.
+    void useIsoTimestamps();
+
     // The locale's general date-time text: short date, a blank, the time with seconds;
     // midnight shows the date alone, a missing date the time alone.
     QString timestampText(const QDate& date, const QTime& time);
@@ -37,6 +41,7 @@ private:
     QLocale locale_;
     QString dateFormat_;
     QString timeFormat_;
+    bool iso_ = false;
     // Formatting through the locale is the slow part of a download; a log of 2001 has at
     // most 365 dates and 1440 minutes, so each text is made once.
     std::vector<QString> dateTexts_;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace meterlink {
+
+struct CliOptions;
+struct Console;
+class EventPump;
+class InterruptiblePort;
+class ModbusLink;
+struct Settings;
+
+// `download` with what unattended collection needs: several meters in turn, names with
+// {slave}, {date} and {time}, appending only what is new, ISO timestamps, a byte-order
+// mark. Returns the run's exit status: the first of 3, 2, 5, 1 that any meter had, else 0.
+int runCollect(ModbusLink& link, EventPump& pump, InterruptiblePort& port, const Settings& settings,
+               const CliOptions& options, Console& console, const QDateTime& started);
+
+// --out with its fields filled in: {slave}, {date} (YYYY-MM-DD) and {time} (HHMMSS).
+QString expandOutName(const QString& pattern, int slave, const QDateTime& started);
+
+// The first of NAME-2.EXT, NAME-3.EXT, ... that is free, beside `path`, state file included.
+QString freeCounterName(const QString& path);
+
+} // namespace meterlink

@@ -1,0 +1,124 @@
+#include "logger/log_tail_reader.h"
+
+#include "logger/download_log.h"
+#include "logger/download_panel.h"
+#include "logger/grid_model.h"
+#include "logger/record_decoder.h"
+#include "modbus/event_pump.h"
+#include "modbus/modbus_link.h"
+
+namespace meterlink {
+
+namespace {
+
+constexpr int stateAddress = 76;
+constexpr int stateRegisters = 8;
+constexpr int stateBytes = 16;
+constexpr int nameOffset = 64;
+constexpr int nameLength = 32;
+
+quint8 byteAt(const QByteArray& bytes, int index) {
+    return quint8(bytes.at(index));
+}
+
+} // namespace
+
+LogTailReader::LogTailReader(ModbusLink& link, EventPump& pump, int slave, DownloadPanel& panel)
+    : link_(link), pump_(pump), slave_(slave), panel_(panel) {}
+
+bool LogTailReader::readLog(qint32 offset, qint32 length, QByteArray& block) {
+    const int bank = DownloadLog::firstLogBank + offset / DownloadLog::bankBytes;
+    const int addressHi = 128 + (offset % DownloadLog::bankBytes) / 256;
+    for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock; ++attempt) {
+        if (link_.ReadLogBlock(slave_, bank, addressHi, 0, (length + 1) / 2) == -1) {
+            block = link_.state().ResponseData;
+            return true;
+        }
+    }
+    failureReason_ = QStringLiteral("Log block at byte %1 failed %2 times: %3")
+                         .arg(offset)
+                         .arg(DownloadLog::attemptsPerBlock)
+                         .arg(describe(link_.lastFailure()));
+    return false;
+}
+
+bool LogTailReader::readHead(Head& head) {
+    failureReason_.clear();
+    if (link_.ReadHoldingRegisters(slave_, 0, stateAddress, stateRegisters) != -1) {
+        failureReason_ =
+            QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
+        return false;
+    }
+    const QByteArray state = link_.state().ResponseData;
+    if (state.size() < stateBytes) {
+        failureReason_ = QStringLiteral("The logger state block had %1 of its %2 bytes")
+                             .arg(state.size())
+                             .arg(stateBytes);
+        return false;
+    }
+    const qint32 start =
+        byteAt(state, 0) * DownloadLog::bankBytes + byteAt(state, 2) * 256 + byteAt(state, 3);
+    const qint32 last =
+        byteAt(state, 4) * DownloadLog::bankBytes + byteAt(state, 6) * 256 + byteAt(state, 7);
+    head.logLength = last + RecordDecoder::recordSize - start;
+    if (head.logLength < 0) {
+        failureReason_ =
+            QStringLiteral("The logger state is inconsistent: last record %1 lies before start %2")
+                .arg(last)
+                .arg(start);
+        return false;
+    }
+    if (head.logLength == 0)
+        return true;
+    pump_.yield();
+    for (int k = 1; k <= channelCount; ++k) {
+        bool read = false;
+        for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !read; ++attempt)
+            read = link_.ReadLogBlock(slave_, DownloadLog::channelBank, 128 + k, 0, 100) == -1;
+        if (!read) {
+            // A whole download would leave the channel out; appending to a file that has it
+            // would mix two layouts.
+            failureReason_ = QStringLiteral("Reading channel %1's name: %2")
+                                 .arg(k)
+                                 .arg(describe(link_.lastFailure()));
+            return false;
+        }
+        const QString name = QString::fromLatin1(
+            DownloadLog::StripHighChars(link_.state().ResponseData.mid(nameOffset, nameLength)));
+        head.names[size_t(k - 1)] = name;
+        head.channelInUse[size_t(k)] = name.isEmpty() || name == QLatin1String("Not Used") ? 0 : -1;
+        panel_.setText3(k - 1, name);
+        pump_.yield();
+    }
+    if (!readLog(0, RecordDecoder::recordSize, head.firstRecord))
+        return false;
+    head.firstRecord = head.firstRecord.left(RecordDecoder::recordSize);
+    return true;
+}
+
+void LogTailReader::writeHeader(GridModel& grid, const Head& head) {
+    grid.setTextMatrix(1, 0, QStringLiteral("Record #"));
+    grid.setTextMatrix(1, 1, QStringLiteral("Date / Time"));
+    for (int k = 1; k <= channelCount; ++k)
+        if (head.channelInUse[size_t(k)] != 0)
+            grid.setTextMatrix(1, k + 1, head.names[size_t(k - 1)]);
+}
+
+bool LogTailReader::readBlocks(qint32 from, qint32 logLength, RecordDecoder& decoder,
+                               qint32& lastGridRow, qint32& rowsBeforeLastBlock) {
+    failureReason_.clear();
+    rowsBeforeLastBlock = lastGridRow;
+    for (qint32 offset = from; offset < logLength; offset += DownloadLog::blockBytes) {
+        QByteArray block;
+        panel_.setProgress(float(double(offset) / double(logLength) * 100.0));
+        if (!readLog(offset, qMin<qint32>(logLength - offset, DownloadLog::blockBytes), block))
+            return false;
+        ++blocksRead_;
+        rowsBeforeLastBlock = lastGridRow;
+        decoder.DecodeRecord(block, lastGridRow);
+        pump_.yield();
+    }
+    return true;
+}
+
+} // namespace meterlink

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "logger/channel_flags.h"
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+
+namespace meterlink {
+
+class DownloadPanel;
+class EventPump;
+class GridModel;
+class ModbusLink;
+class RecordDecoder;
+
+// The reads an appending download makes: the log's length, names and first record, then
+// the log from a given block on, in the same 1024-byte blocks a whole download reads, so
+// that its rows split exactly where a whole download's do.
+class LogTailReader {
+public:
+    struct Head {
+        qint32 logLength = 0;
+        QByteArray firstRecord;
+        std::array<QString, channelCount> names;
+        ChannelFlags channelInUse{};
+    };
+
+    LogTailReader(ModbusLink& link, EventPump& pump, int slave, DownloadPanel& panel);
+
+    // The state block, the eight names and (for a log that is not empty) the first record.
+    bool readHead(Head& head);
+
+    // Blocks from `from` (a multiple of 1024) to the log's end, decoded into the grid from
+    // row `lastGridRow` on. `rowsBeforeLastBlock` is the grid row the last block's rows
+    // follow.
+    bool readBlocks(qint32 from, qint32 logLength, RecordDecoder& decoder, qint32& lastGridRow,
+                    qint32& rowsBeforeLastBlock);
+
+    // Puts the header row a whole download writes.
+    static void writeHeader(GridModel& grid, const Head& head);
+
+    int blocksRead() const { return blocksRead_; }
+    const QString& failureReason() const { return failureReason_; }
+
+private:
+    bool readLog(qint32 offset, qint32 length, QByteArray& block);
+
+    ModbusLink& link_;
+    EventPump& pump_;
+    int slave_;
+    DownloadPanel& panel_;
+    int blocksRead_ = 0;
+    QString failureReason_;
+};
+
+} // namespace meterlink
