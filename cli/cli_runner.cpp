@@ -2,6 +2,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/collect_run.h"
+#include "cli/collect_scan.h"
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
@@ -205,6 +206,10 @@ int runCli(const QStringList& arguments, Console& console) {
         break;
     case CliCommand::Ports:
     case CliCommand::Scan:
+        status =
+            runScan(options.link.device.value_or(serialDeviceName(settings.PortNumber)),
+                    options.scanBauds, options.slaves, console, [&port] { return port.isCut(); });
+        break;
     case CliCommand::None:
         break;
     }

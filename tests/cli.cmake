@@ -7,7 +7,7 @@ meterlink_test(cli_core_test
     ${CMAKE_SOURCE_DIR}/cli/cli_runner.cpp
 )
 target_link_libraries(cli_core_test PRIVATE
-    meterlink_cli_core meterlink_platform meterlink_sim meterlink_memory_line Qt6::Core)
+    meterlink_cli_core meterlink_cli_scan meterlink_platform meterlink_sim meterlink_memory_line Qt6::Core)
 
 # End to end: the two programs on a pseudo-terminal. It watches the trace with inotify.
 if(TARGET meterlink-sim AND METERLINK_LINUX)
