@@ -17,4 +17,12 @@ if(TARGET meterlink-sim AND METERLINK_LINUX)
   target_compile_definitions(cli_end_to_end_test PRIVATE
       METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(cli_end_to_end_test meterlink-cli meterlink-sim)
+
+  # Collection without a person: appending, several meters, the lock (flock), the scan.
+  meterlink_test(collect_end_to_end_test ${CMAKE_CURRENT_LIST_DIR}/collect_end_to_end_test.cpp)
+  meterlink_linux_only_files(${CMAKE_CURRENT_LIST_DIR}/collect_end_to_end_test.cpp)
+  target_link_libraries(collect_end_to_end_test PRIVATE meterlink_cli_core Qt6::Core)
+  target_compile_definitions(collect_end_to_end_test PRIVATE
+      METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
+  add_dependencies(collect_end_to_end_test meterlink-cli meterlink-sim)
 endif()

@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "tests/program_runs.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,71 +22,6 @@
 
 namespace meterlink {
 namespace {
-
-constexpr int kRunLimitMs = 120000;
-
-struct CliRun {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// meterlink-sim in a directory, linked there as com1, until the test ends.
-class Simulator {
-public:
-    Simulator(const QString& dir, const QStringList& arguments) {
-        sim_.setWorkingDirectory(dir);
-        sim_.start(QStringLiteral(METERLINK_SIM),
-                   QStringList{"--link", QDir(dir).filePath("com1")} + arguments);
-        QDeadlineTimer deadline(20000);
-        while (!said_.contains('\n') && !deadline.hasExpired() &&
-               sim_.waitForReadyRead(int(deadline.remainingTime())))
-            said_ += sim_.readAllStandardOutput();
-    }
-    ~Simulator() {
-        if (sim_.state() != QProcess::NotRunning) {
-            ::kill(pid_t(sim_.processId()), SIGTERM);
-            sim_.waitForFinished(10000);
-        }
-    }
-    bool ready() const { return said_.startsWith("meterlink-sim ready: "); }
-    QByteArray said() { return said_ + sim_.readAllStandardError(); }
-
-private:
-    QProcess sim_;
-    QByteArray said_;
-};
-
-QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& arguments,
-                   const QString& locale = QStringLiteral("de_DE.UTF-8")) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("LC_ALL", locale);
-    cli.setProcessEnvironment(env);
-    cli.setWorkingDirectory(dir);
-    cli.start(QStringLiteral(METERLINK_CLI), arguments);
-    return &cli;
-}
-
-CliRun runCli(const QString& dir, const QStringList& arguments) {
-    QProcess cli;
-    startCli(cli, dir, arguments);
-    CliRun run;
-    if (!cli.waitForFinished(kRunLimitMs)) {
-        cli.kill();
-        cli.waitForFinished();
-    }
-    run.status = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    run.out = cli.readAllStandardOutput();
-    run.err = cli.readAllStandardError();
-    return run;
-}
-
-QList<QByteArray> linesOf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll().split('\n');
-}
 
 struct ExportedRecord {
     int channel;
