@@ -17,3 +17,6 @@ add_test(NAME e2e_every_speed
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/every_speed.sh $<TARGET_FILE_DIR:meterlink-cli>
             $<TARGET_FILE:window_download_driver>)
 set_tests_properties(e2e_every_speed PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS e2e)
+add_test(NAME e2e_systemd_units
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/systemd_units.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(e2e_systemd_units PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS e2e)
