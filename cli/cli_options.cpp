@@ -452,14 +452,16 @@ QString helpText(CliCommand command) {
                    "lists\n"
                    "what answered (speed, slave ID, records used), then how long the scan "
                    "took.\n"
-                   "Each try waits 0.1 s plus the time the answer takes on the wire (0.175 s "
-                   "at\n"
-                   "1200 baud), so a meter that answers at once is caught at every speed. "
-                   "Ctrl-C\n"
-                   "stops it with what it found so far.\n\n"
+                   "Each try waits 0.1 s for the meter to turn round plus the time the "
+                   "request and\n"
+                   "its 21-byte answer take on the wire at that speed (0.34 s in all at 1200 "
+                   "baud,\n"
+                   "0.13 s at 9600), so a slow line gets the longer wait it needs. Ctrl-C "
+                   "stops it\n"
+                   "with what it found so far.\n\n"
                    "  --slave IDS    the IDs to try (default 1-247)\n"
                    "  --baud RATES   the speeds to try (default "
-                   "1200,2400,4800,9600,19200,38400)\n") +
+                   "1200,2400,4800,9600,19200,38400)\n\n") +
                linkOptions +
                QStringLiteral("\nExit status: 0 a meter answered; 2 none did (or the port did "
                               "not open);\n4 the port is in use by another meterlink-cli; 64 "

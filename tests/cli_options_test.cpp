@@ -28,6 +28,15 @@ TEST(CliOptionsTest, DownloadTakesEveryLinkOptionAndTheFile) {
     EXPECT_EQ(o.link.tracePath, QString("t.log"));
 }
 
+TEST(CliOptionsTest, SlavesAndSpeedsComeAsListsAndRanges) {
+    const CliOptions o = parsed({"download", "--slave", "1,3-5,3", "--out", "m-{slave}.csv",
+                                 "--append", "--on-restart=fail", "--timestamps", "iso", "--bom"});
+    EXPECT_EQ(o.slaves, QList<int>({1, 3, 4, 5}));
+    EXPECT_EQ(o.link.slave, 1);
+    EXPECT_TRUE(o.append && o.failOnRestart && o.isoTimestamps && o.byteOrderMark);
+    EXPECT_EQ(parsed({"scan", "--baud", "1200,9600"}).scanBauds, QList<qint32>({1200, 9600}));
+}
+
 TEST(CliOptionsTest, OptionsNotGivenStayUnsetSoTheSettingsFileDecides) {
     const CliOptions o = parsed({"download"});
     EXPECT_FALSE(o.link.device);
@@ -96,6 +105,18 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"read", "0xZZ", "1"}, "ADDRESS"},
         {{"ports", "--port", "1"}, "unknown option"},
         {{"ports", "all"}, "unexpected argument"},
+        {{"download", "--slave", "5-3"}, "--slave"},
+        {{"download", "--slave", "1,,2"}, "--slave"},
+        {{"download", "--slave", "1,2", "--out", "a.csv"}, "{slave}"},
+        {{"download", "--slave", "1-2"}, "{slave}"},
+        {{"download", "--append", "--out", "x-{date}.csv"}, "{date}"},
+        {{"download", "--append", "--out", "x-{time}.csv"}, "{date}"},
+        {{"download", "--on-restart", "later"}, "--on-restart"},
+        {{"download", "--timestamps", "utc"}, "--timestamps"},
+        {{"download", "--append=yes"}, "takes no value"},
+        {{"scan", "--baud", "9600,fast"}, "--baud"},
+        {{"scan", "--slave", "0-3"}, "--slave"},
+        {{"scan", "--out", "x.csv"}, "unknown option"},
     };
     for (const auto& [arguments, expected] : cases) {
         const CliParse parse = parseCliArguments(arguments);

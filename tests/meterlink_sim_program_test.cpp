@@ -67,6 +67,10 @@ TEST(SimOptionsTest, ReadsEveryOption) {
     EXPECT_EQ(o.seed, 42u);
     EXPECT_TRUE(o.faults.noise);
     EXPECT_EQ(o.faults.ignoreEvery, 3);
+    SimOptions line;
+    EXPECT_FALSE(line.parse({"--link", "x", "--slave", "1,7", "--control", "c"}));
+    EXPECT_EQ(line.slaveIds, QList<int>({1, 7}));
+    EXPECT_EQ(line.controlPath, QString("c"));
 }
 
 TEST(SimOptionsTest, RejectsBadCommandLines) {
@@ -75,6 +79,7 @@ TEST(SimOptionsTest, RejectsBadCommandLines) {
                                  {"--link"},
                                  {"--link", "x", "--baud", "fast"},
                                  {"--link", "x", "--slave", "0"},
+                                 {"--link", "x", "--slave", "7-1"},
                                  {"--link", "x", "--records", "-1"},
                                  {"--link", "x", "--fault", "loud"},
                                  {"--link", "x", "--colour", "red"},
