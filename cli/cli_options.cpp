@@ -36,6 +36,9 @@ std::optional<CliCommand> commandNamed(const QString& word) {
 bool commandTakes(CliCommand command, const QString& option) {
     if (command == CliCommand::Ports)
         return false; // it opens nothing
+    // The scan's tries are not transactions of the link: there is nothing to trace.
+    if (command == CliCommand::Scan && option == QLatin1String("--trace"))
+        return false;
     for (const OptionSpec& spec : kLinkOptions)
         if (option == QLatin1String(spec.name))
             return true;
@@ -337,7 +340,7 @@ QString usageLine(CliCommand command) {
         return QStringLiteral("usage: meterlink-cli ports");
     case CliCommand::Scan:
         return QStringLiteral("usage: meterlink-cli scan [--device PATH] [--port N] [--slave IDS] "
-                              "[--baud RATES] [--trace FILE]");
+                              "[--baud RATES]");
     case CliCommand::None:
         break;
     }
@@ -398,12 +401,14 @@ QString helpText(CliCommand command) {
                               "mark\n\n") +
                linkOptions +
                QStringLiteral(
-                   "\nExit status, the first that any meter had, in this order: 3 a file was "
-                   "not\nwritten (an earlier file of that name is left as it was); 2 a meter "
-                   "failed, the\nreason on stderr; 5 a log was restarted (--on-restart=fail); "
-                   "4 the port is in\nuse by another meterlink-cli; 1 a log is empty (no file "
-                   "written); else 0.\n64 bad usage; 130 / 143 stopped by SIGINT / SIGTERM "
-                   "(no file written, the\ntrace complete).\n");
+                   "\nExit status (with several meters, the first of these that any meter "
+                   "had, in the\norder listed): 3 the file was not written (an earlier file "
+                   "of that name is left\nas it was, or an append was refused); 2 the "
+                   "download failed, the reason on stderr;\n5 the log was restarted "
+                   "(--on-restart=fail); 4 the port is in use by another\nmeterlink-cli run; "
+                   "1 the log is empty (no file written); 0 exported (or no new\nrecords); 64 "
+                   "bad usage; 130 / 143 stopped by SIGINT / SIGTERM (no file written,\nthe "
+                   "trace complete).\n");
     case CliCommand::Display:
         return usageLine(command) +
                QStringLiteral("\n\n"
@@ -461,8 +466,11 @@ QString helpText(CliCommand command) {
                    "with what it found so far.\n\n"
                    "  --slave IDS    the IDs to try (default 1-247)\n"
                    "  --baud RATES   the speeds to try (default "
-                   "1200,2400,4800,9600,19200,38400)\n\n") +
-               linkOptions +
+                   "1200,2400,4800,9600,19200,38400)\n") +
+               QStringLiteral(
+                   "  --port N       use port CommN (1 to 4), as for the other commands\n"
+                   "  --device PATH  use this serial device, whatever the port "
+                   "says\n") +
                QStringLiteral("\nExit status: 0 a meter answered; 2 none did (or the port did "
                               "not open);\n4 the port is in use by another meterlink-cli; 64 "
                               "bad usage; 130 / 143 stopped.\n");

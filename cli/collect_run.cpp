@@ -176,6 +176,15 @@ MeterResult Collector::append(int slave, const QString& fileName) {
                             .arg(target, startOver));
     }
 
+    if (!state && QFile::exists(fileName))
+        // Whatever made it (the window, a download without --append), its rows may be all
+        // that is left of a log since cleared: never replaced by a guess.
+        return fail(ExitFileNotWritten, QStringLiteral("Not appended"),
+                    QStringLiteral("%1 exists but has no state file %2, so what it holds is "
+                                   "unknown; to start appending, move it aside (or delete it) "
+                                   "and run again")
+                        .arg(fileName, statePath));
+
     view_.setStatusText(QStringLiteral("Downloading"));
     LogTailReader reader(link_, pump_, slave, view_);
     LogTailReader::Head head;

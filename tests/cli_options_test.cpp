@@ -155,18 +155,20 @@ TEST(CliRunnerTest, BadUsageExits64WithTheReasonAndAUsageLineOnStderr) {
 TEST(CliRunnerTest, HelpExplainsEveryOptionAndTheExitStatus) {
     const CapturedRun global = run({"--help"});
     EXPECT_EQ(global.status, ExitDone);
-    for (const char* word : {"download", "display", "key", "read", "--device", "--port", "--baud",
-                             "--slave", "--trace", "64", "130"})
+    for (const char* word : {"download", "display", "key", "read", "scan", "--device", "--port",
+                             "--baud", "--slave", "--trace", "64", "130"})
         EXPECT_TRUE(global.out.contains(word)) << word;
 
     const CapturedRun download = run({"download", "--help"});
     EXPECT_EQ(download.status, ExitDone);
     for (const char* word : {"--out", "0 exported", "1 the log is empty", "2 the", "3 the file",
-                             "64 bad usage", "130 / 143", "6040dwn.ini"})
+                             "4 the port", "5 the log", "64 bad usage", "130 / 143", "6040dwn.ini",
+                             "--append", "{slave}", "--timestamps", "--bom"})
         EXPECT_TRUE(download.out.contains(word)) << word;
     EXPECT_TRUE(run({"display", "--help"}).out.contains("--watch"));
     EXPECT_TRUE(run({"read", "-h"}).out.contains("--repeat"));
     EXPECT_TRUE(run({"key", "--help"}).out.contains("(Enter)"));
+    EXPECT_TRUE(run({"scan", "--help"}).out.contains("0.34 s"));
 }
 
 TEST(CliRunnerTest, AnUnopenableTraceFileIsBadUsageAndNothingIsSent) {

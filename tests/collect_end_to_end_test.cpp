@@ -140,6 +140,14 @@ TEST_F(CollectEndToEndTest, AnAppendOntoAFileOrStateItCannotTrustIsRefusedAndTou
         EXPECT_EQ(contents("Logdata.csv.state"), c.state) << c.what;
     }
     EXPECT_NE(firstCsv, csv);
+
+    // A file with no state beside it may hold rows of a log since cleared.
+    ASSERT_TRUE(QFile::remove(path("Logdata.csv.state")));
+    const CliRun unknown = run({"download", "--append"});
+    EXPECT_EQ(unknown.status, 3);
+    EXPECT_TRUE(unknown.err.contains("no state file")) << unknown.err.data();
+    EXPECT_EQ(contents("Logdata.csv"), csv);
+    EXPECT_FALSE(QFile::exists(path("Logdata.csv.state")));
 }
 
 TEST_F(CollectEndToEndTest, SeveralMetersGoOnPastASilentOneAndTheRunExits2) {
