@@ -2,6 +2,7 @@
 
 #include "logger/download_panel.h"
 #include "logger/grid_model.h"
+#include "logger/logger_memory.h"
 #include "logger/meter_float.h"
 #include "modbus/modbus_link.h"
 #include "settings/settings.h"
@@ -10,10 +11,7 @@ namespace meterlink {
 
 namespace {
 
-constexpr int stateBytes = 16;
-constexpr int channelConfigLength = 100;
-constexpr int channelNameOffset = 64;
-constexpr int channelNameLength = 32;
+using namespace logger_memory;
 constexpr int lastBank = 255;
 
 quint8 byteAt(const QByteArray& bytes, int index) {
@@ -42,25 +40,7 @@ QByteArray DownloadLog::StripHighChars(const QByteArray& text) {
 }
 
 qint32 DownloadLog::logLength(const QByteArray& stateBlock) {
-    if (stateBlock.size() < stateBytes) {
-        failureReason_ = QStringLiteral("The logger state block had %1 of its %2 bytes")
-                             .arg(stateBlock.size())
-                             .arg(stateBytes);
-        return -1;
-    }
-    const qint32 start =
-        byteAt(stateBlock, 0) * bankBytes + byteAt(stateBlock, 2) * 256 + byteAt(stateBlock, 3);
-    const qint32 last =
-        byteAt(stateBlock, 4) * bankBytes + byteAt(stateBlock, 6) * 256 + byteAt(stateBlock, 7);
-    const qint32 length = (last + RecordDecoder::recordSize) - start;
-    if (length < 0) {
-        failureReason_ =
-            QStringLiteral("The logger state is inconsistent: last record %1 lies before start %2")
-                .arg(last)
-                .arg(start);
-        return -1;
-    }
-    return length;
+    return logLengthFromStateBlock(stateBlock, &failureReason_).value_or(-1);
 }
 
 void DownloadLog::writeHeader(int column, const QString& text) {

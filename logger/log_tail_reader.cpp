@@ -3,25 +3,14 @@
 #include "logger/download_log.h"
 #include "logger/download_panel.h"
 #include "logger/grid_model.h"
+#include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 #include "modbus/event_pump.h"
 #include "modbus/modbus_link.h"
 
 namespace meterlink {
 
-namespace {
-
-constexpr int stateAddress = 76;
-constexpr int stateRegisters = 8;
-constexpr int stateBytes = 16;
-constexpr int nameOffset = 64;
-constexpr int nameLength = 32;
-
-quint8 byteAt(const QByteArray& bytes, int index) {
-    return quint8(bytes.at(index));
-}
-
-} // namespace
+using namespace logger_memory;
 
 LogTailReader::LogTailReader(ModbusLink& link, EventPump& pump, int slave, DownloadPanel& panel)
     : link_(link), pump_(pump), slave_(slave), panel_(panel) {}
@@ -49,32 +38,18 @@ bool LogTailReader::readHead(Head& head) {
             QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
         return false;
     }
-    const QByteArray state = link_.state().ResponseData;
-    if (state.size() < stateBytes) {
-        failureReason_ = QStringLiteral("The logger state block had %1 of its %2 bytes")
-                             .arg(state.size())
-                             .arg(stateBytes);
+    const auto length = logLengthFromStateBlock(link_.state().ResponseData, &failureReason_);
+    if (!length)
         return false;
-    }
-    const qint32 start =
-        byteAt(state, 0) * DownloadLog::bankBytes + byteAt(state, 2) * 256 + byteAt(state, 3);
-    const qint32 last =
-        byteAt(state, 4) * DownloadLog::bankBytes + byteAt(state, 6) * 256 + byteAt(state, 7);
-    head.logLength = last + RecordDecoder::recordSize - start;
-    if (head.logLength < 0) {
-        failureReason_ =
-            QStringLiteral("The logger state is inconsistent: last record %1 lies before start %2")
-                .arg(last)
-                .arg(start);
-        return false;
-    }
+    head.logLength = *length;
     if (head.logLength == 0)
         return true;
     pump_.yield();
     for (int k = 1; k <= channelCount; ++k) {
         bool read = false;
         for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !read; ++attempt)
-            read = link_.ReadLogBlock(slave_, DownloadLog::channelBank, 128 + k, 0, 100) == -1;
+            read = link_.ReadLogBlock(slave_, DownloadLog::channelBank, 128 + k, 0,
+                                      channelConfigLength) == -1;
         if (!read) {
             // A whole download would leave the channel out; appending to a file that has it
             // would mix two layouts.
@@ -83,8 +58,8 @@ bool LogTailReader::readHead(Head& head) {
                                  .arg(describe(link_.lastFailure()));
             return false;
         }
-        const QString name = QString::fromLatin1(
-            DownloadLog::StripHighChars(link_.state().ResponseData.mid(nameOffset, nameLength)));
+        const QString name = QString::fromLatin1(DownloadLog::StripHighChars(
+            link_.state().ResponseData.mid(channelNameOffset, channelNameLength)));
         head.names[size_t(k - 1)] = name;
         head.channelInUse[size_t(k)] = name.isEmpty() || name == QLatin1String("Not Used") ? 0 : -1;
         panel_.setText3(k - 1, name);
