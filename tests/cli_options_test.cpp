@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
+#include "cli/collect_run.h"
 #include "cli/exit_codes.h"
 
 #include <QBuffer>
@@ -35,6 +36,13 @@ TEST(CliOptionsTest, SlavesAndSpeedsComeAsListsAndRanges) {
     EXPECT_EQ(o.link.slave, 1);
     EXPECT_TRUE(o.append && o.failOnRestart && o.isoTimestamps && o.byteOrderMark);
     EXPECT_EQ(parsed({"scan", "--baud", "1200,9600"}).scanBauds, QList<qint32>({1200, 9600}));
+}
+
+TEST(CliOptionsTest, OutNamesGetTheSlaveAndTheStartingMomentFilledIn) {
+    const QDateTime started(QDate(2026, 1, 7), QTime(2, 5, 9));
+    EXPECT_EQ(expandOutName("n/{slave}-{date}_{time}-{slave}.csv", 7, started),
+              QString("n/7-2026-01-07_020509-7.csv"));
+    EXPECT_EQ(expandOutName("Logdata.csv", 7, started), QString("Logdata.csv"));
 }
 
 TEST(CliOptionsTest, OptionsNotGivenStayUnsetSoTheSettingsFileDecides) {
