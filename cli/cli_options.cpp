@@ -1,7 +1,7 @@
 #include "cli/cli_options.h"
 
 #include "display/keypad.h"
-#include "settings/id_list.h"
+#include "modbus/slave_id_list.h"
 
 #include <limits>
 

@@ -206,9 +206,9 @@ int runCli(const QStringList& arguments, Console& console) {
         break;
     case CliCommand::Ports:
     case CliCommand::Scan:
-        status =
-            runScan(options.link.device.value_or(serialDeviceName(settings.PortNumber)),
-                    options.scanBauds, options.slaves, console, [&port] { return port.isCut(); });
+        status = runScan(options.link.device.value_or(serialDeviceName(settings.PortNumber)),
+                         options.scanBauds, options.slaves, console,
+                         [&stop] { return stopAsked(stop); });
         break;
     case CliCommand::None:
         break;

@@ -5,13 +5,13 @@
 #include "cli/console_download_view.h"
 #include "cli/download_job.h"
 #include "cli/exit_codes.h"
-#include "cli/interruptible_port.h"
 #include "logger/append_state.h"
 #include "logger/csv_export.h"
 #include "logger/download_log.h"
 #include "logger/grid_model.h"
 #include "logger/log_tail_reader.h"
 #include "logger/record_decoder.h"
+#include "modbus/modbus_link.h"
 #include "settings/settings.h"
 
 #include <QBuffer>
@@ -100,6 +100,11 @@ private:
         view_.setStatusText(status);
         return {exit, status, reason};
     }
+    // A stop is no failure of the meter; the runner reports it.
+    QString downloadFailedText() const {
+        return link_.aborted() ? QStringLiteral("Download stopped")
+                               : QStringLiteral("Error in Downloading!!");
+    }
     QString localeName() const {
         return options_.isoTimestamps ? QString() : QLocale::system().name();
     }
@@ -114,6 +119,8 @@ private:
 MeterResult Collector::whole(int slave, const QString& fileName) {
     Settings meter = settings_;
     meter.SlaveId = qint16(slave);
+    // A stop signal aborts the session: its later transactions fail at once.
+    LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
     GridModel grid;
     DownloadLog download(link_, pump_, meter, grid, view_);
@@ -125,8 +132,7 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     case DownloadLog::Empty:
         return fail(ExitEmptyLog, QStringLiteral("0 Records Available"), QString());
     default:
-        return fail(ExitLinkFailed, QStringLiteral("Error in Downloading!!"),
-                    download.failureReason());
+        return fail(ExitLinkFailed, downloadFailedText(), download.failureReason());
     }
     view_.setStatusText(QStringLiteral("Completed Download."));
     view_.setProgress(100.0f);
@@ -185,12 +191,12 @@ MeterResult Collector::append(int slave, const QString& fileName) {
                                    "and run again")
                         .arg(fileName, statePath));
 
+    LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
     LogTailReader reader(link_, pump_, slave, view_);
     LogTailReader::Head head;
     if (!reader.readHead(head))
-        return fail(ExitLinkFailed, QStringLiteral("Error in Downloading!!"),
-                    reader.failureReason());
+        return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
     if (head.logLength == 0)
         return fail(ExitEmptyLog, QStringLiteral("0 Records Available"), QString());
 
@@ -226,8 +232,7 @@ MeterResult Collector::append(int slave, const QString& fileName) {
     qint32 rowsBeforeLastBlock = 1;
     if (!reader.readBlocks(state ? state->seamBlock() : 0, head.logLength, decoder, lastGridRow,
                            rowsBeforeLastBlock))
-        return fail(ExitLinkFailed, QStringLiteral("Error in Downloading!!"),
-                    reader.failureReason());
+        return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
     view_.setStatusText(QStringLiteral("Completed Download."));
     view_.setProgress(100.0f);
 
@@ -302,8 +307,9 @@ QString freeCounterName(const QString& path) {
     }
 }
 
-int runCollect(ModbusLink& link, EventPump& pump, InterruptiblePort& port, const Settings& settings,
-               const CliOptions& options, Console& console, const QDateTime& started) {
+int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& stopped,
+               const Settings& settings, const CliOptions& options, Console& console,
+               const QDateTime& started) {
     const QList<int> slaves =
         options.slaves.isEmpty() ? QList<int>{settings.SlaveId} : options.slaves;
     const bool several = slaves.size() > 1;
@@ -311,7 +317,7 @@ int runCollect(ModbusLink& link, EventPump& pump, InterruptiblePort& port, const
     quiet.open(QIODevice::WriteOnly);
     int status = ExitDone;
     for (const int slave : slaves) {
-        if (port.isCut())
+        if (stopped())
             break;
         const QString fileName = expandOutName(settings.SaveFileName, slave, started);
         // One meter and nothing new asked: exactly the window's download.
@@ -321,7 +327,7 @@ int runCollect(ModbusLink& link, EventPump& pump, InterruptiblePort& port, const
             meter.SaveFileName = fileName;
             ConsoleDownloadView view(console.out, console.err, console.errIsTerminal);
             const int exit = runDownloadJob(link, pump, meter, view);
-            if (exit != ExitDone && !port.isCut() && !view.reason().isEmpty())
+            if (exit != ExitDone && !stopped() && !view.reason().isEmpty())
                 printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
             return exit;
         }
@@ -331,8 +337,10 @@ int runCollect(ModbusLink& link, EventPump& pump, InterruptiblePort& port, const
         const MeterResult result =
             options.append ? collector.append(slave, fileName) : collector.whole(slave, fileName);
         view.finishProgress();
-        if (port.isCut())
-            break;
+        if (rank(result.exit) < rank(status))
+            status = result.exit;
+        if (stopped())
+            break; // the runner says so; a meter done before the stop keeps its file
         if (several)
             printLine(console.out, QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome));
         if (!result.reason.isEmpty())
@@ -341,8 +349,6 @@ int runCollect(ModbusLink& link, EventPump& pump, InterruptiblePort& port, const
                 several
                     ? QStringLiteral("meterlink-cli: slave %1: %2").arg(slave).arg(result.reason)
                     : QStringLiteral("meterlink-cli: ") + result.reason);
-        if (rank(result.exit) < rank(status))
-            status = result.exit;
     }
     return status;
 }

@@ -6,6 +6,7 @@
 #include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 #include "modbus/event_pump.h"
+#include "modbus/meter_registers.h"
 #include "modbus/modbus_link.h"
 
 namespace meterlink {
@@ -16,9 +17,9 @@ LogTailReader::LogTailReader(ModbusLink& link, EventPump& pump, int slave, Downl
     : link_(link), pump_(pump), slave_(slave), panel_(panel) {}
 
 bool LogTailReader::readLog(qint32 offset, qint32 length, QByteArray& block) {
-    const int bank = DownloadLog::firstLogBank + offset / DownloadLog::bankBytes;
+    const int bank = meter::FirstLogBank + offset / DownloadLog::bankBytes;
     const int addressHi = 128 + (offset % DownloadLog::bankBytes) / 256;
-    for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock; ++attempt) {
+    for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !link_.aborted(); ++attempt) {
         if (link_.ReadLogBlock(slave_, bank, addressHi, 0, (length + 1) / 2) == -1) {
             block = link_.state().ResponseData;
             return true;
@@ -33,7 +34,8 @@ bool LogTailReader::readLog(qint32 offset, qint32 length, QByteArray& block) {
 
 bool LogTailReader::readHead(Head& head) {
     failureReason_.clear();
-    if (link_.ReadHoldingRegisters(slave_, 0, stateAddress, stateRegisters) != -1) {
+    if (link_.ReadHoldingRegisters(slave_, 0, meter::LoggerStateRegister,
+                                   meter::LoggerStateRegisters) != -1) {
         failureReason_ =
             QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
         return false;
@@ -47,8 +49,9 @@ bool LogTailReader::readHead(Head& head) {
     pump_.yield();
     for (int k = 1; k <= channelCount; ++k) {
         bool read = false;
-        for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !read; ++attempt)
-            read = link_.ReadLogBlock(slave_, DownloadLog::channelBank, 128 + k, 0,
+        for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !read && !link_.aborted();
+             ++attempt)
+            read = link_.ReadLogBlock(slave_, meter::ChannelBank, 128 + k, 0,
                                       channelConfigLength) == -1;
         if (!read) {
             // A whole download would leave the channel out; appending to a file that has it

@@ -10,8 +10,6 @@ namespace meterlink {
 // Where the meter keeps what a download reads, shared by the whole and the appending
 // download.
 namespace logger_memory {
-constexpr int stateAddress = 76;
-constexpr int stateRegisters = 8;
 constexpr int stateBytes = 16;
 constexpr int channelConfigLength = 100;
 constexpr int channelNameOffset = 64;

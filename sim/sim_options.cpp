@@ -1,6 +1,6 @@
 #include "sim/sim_options.h"
 
-#include "settings/id_list.h"
+#include "modbus/slave_id_list.h"
 #include "sim/meter_log.h"
 #include "sim/meter_scenario.h"
 

@@ -229,11 +229,11 @@ bool waitForFileToContain(const QString& path, const QByteArray& needle, int tim
 }
 
 // Starts a long download, waits until log blocks are coming in, and stops it with `signal`.
-CliRun interruptedDownload(const QString& dir, int signal) {
+CliRun interruptedDownload(const QString& dir, int signal, const QStringList& more = {}) {
     QFile::remove(QDir(dir).filePath("trace.log"));
     QProcess cli;
     // The simulator hears only what is sent at its own speed.
-    startCli(cli, dir, {"download", "--baud", "9600", "--trace", "trace.log"});
+    startCli(cli, dir, QStringList{"download", "--baud", "9600", "--trace", "trace.log"} + more);
     QByteArray out;
     QDeadlineTimer deadline(20000);
     while (!out.contains("Downloading\n") && !deadline.hasExpired() &&
@@ -250,20 +250,24 @@ CliRun interruptedDownload(const QString& dir, int signal) {
 }
 
 TEST_F(CliEndToEndTest, SigintAndSigtermStopADownloadWithoutAFileAndWithTheTrace) {
-    for (const auto& [signal, name, status] :
-         {std::make_tuple(SIGINT, "SIGINT", 130), std::make_tuple(SIGTERM, "SIGTERM", 143)}) {
+    for (const auto& [signal, name, status, appending] :
+         {std::make_tuple(SIGINT, "SIGINT", 130, false),
+          std::make_tuple(SIGTERM, "SIGTERM", 143, false),
+          std::make_tuple(SIGTERM, "SIGTERM", 143, true)}) {
         // A meter of its own each time: the stopped download leaves an answer on the line.
-        const QString where = path(name);
+        const QString where = path(name + QString(appending ? "-append" : ""));
         ASSERT_TRUE(QDir().mkpath(where));
         // 64 KB at 9600 baud would take over a minute.
         Simulator sim(where, {"--records", "8192", "--baud", "9600"});
         ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
 
-        const CliRun stopped = interruptedDownload(where, signal);
+        const CliRun stopped =
+            interruptedDownload(where, signal, appending ? QStringList{"--append"} : QStringList{});
         EXPECT_EQ(stopped.status, status) << stopped.err.toStdString();
         EXPECT_TRUE(stopped.err.contains(QByteArray("stopped by ") + name)) << stopped.err.data();
         EXPECT_EQ(stopped.out, QByteArray("Downloading\nDownload stopped\n"));
         EXPECT_FALSE(QFile::exists(QDir(where).filePath("Logdata.csv")));
+        EXPECT_FALSE(QFile::exists(QDir(where).filePath("Logdata.csv.state")));
         const QList<QByteArray> trace = linesOf(QDir(where).filePath("trace.log"));
         EXPECT_TRUE(trace.value(0).contains(" TX 01 03 00 4C")) << trace.value(0).data();
         bool noted = false;

@@ -8,8 +8,8 @@
 
 namespace meterlink {
 
-// "1,2,7" or "3-5" or both ("1,3-5"): whole numbers within [min, max], each once, in the
-// order given. Empty when the text is not such a list.
+// Slave IDs as the command lines take them: "1,2,7" or "3-5" or both ("1,3-5"): whole numbers
+// within [min, max], each once, in the order given. Empty when the text is not such a list.
 inline std::optional<QList<int>> parseIdList(const QString& text, int min, int max) {
     QList<int> ids;
     const auto number = [&](const QString& word) -> std::optional<int> {
