@@ -13,6 +13,7 @@ packages=(
     locales desktop-file-utils python3-serial python3-serial-asyncio
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix
+    systemd
 )
 
 missing=()
