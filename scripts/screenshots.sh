@@ -115,9 +115,16 @@ shoot() { # NAME [X window, default the meterlink window]
     import -window "${2:-$window}" "$work/$1.png"
     convert "$work/$1.png" -colors 256 "PNG8:$out/$1.png"
 }
-next_tab() {
-    xdotool mousemove --window "$window" 5 5 # keep the pointer (and so the keys) on the window
-    xdotool key --clearmodifiers ctrl+Tab
+# The grid keeps Ctrl+Tab for its cells once it has the focus, so every move starts from
+# the "Download" tab itself, clicked, and steps backwards from there: View, the grid's
+# tab, is only ever the last step.
+tab_count=5
+show_tab() { # INDEX
+    xdotool mousemove --window "$window" $((30 * scale)) $(((menu_bar + 11) * scale)) click 1
+    local step
+    for ((step = 0; step < (tab_count - $1) % tab_count; ++step)); do
+        xdotool key --clearmodifiers ctrl+shift+Tab
+    done
 }
 # "Download Data": frame at 4680,3300, the button inside at 600,1200, 2655 by 615.
 press_download() { click_at $((4680 + 600 + 2655 / 2)) $((3300 + 1200 + 615 / 2)); }
@@ -128,13 +135,13 @@ wait_until 120 non_empty "$work/Logdata.csv" || fail "no Logdata.csv after press
 echo "downloaded $(($(wc -l <"$work/Logdata.csv"))) CSV lines" >&2
 shoot download
 
-next_tab
+show_tab 1
 shoot view
 
-next_tab
+show_tab 2
 shoot settings
 
-next_tab
+show_tab 3
 # Keypad keys: 615 by 375 twips, 720 apart across and 600 down from 960,3075.
 press_key() { click_at $((960 + 720 * ($1 % 4) + 307)) $((3075 + 600 * ($1 / 4) + 187)); }
 press_key 12 # Menu
@@ -145,7 +152,7 @@ shoot display
 
 # The Chart tab after the download, then one night of it: wheel notches over 3 June 02:00
 # zoom the time around the pointer, and a right-button drag moves it to the evening before.
-next_tab
+show_tab 4
 shoot chart
 xdotool mousemove --window "$window" $((217 * scale)) $((220 * scale))
 for _ in $(seq 13); do xdotool click 4; done
@@ -179,8 +186,7 @@ xdotool key Return
 shoot chart-file
 
 # The window maximised, on the View tab: the grid takes the room, the headings stay.
-next_tab
-next_tab
+show_tab 1
 xdotool key --clearmodifiers super+Up
 sleep 1
 shoot maximised root
@@ -188,8 +194,7 @@ shoot maximised root
 # A download from a meter that has gone quiet: the reason shows under the frames.
 xdotool key --clearmodifiers super+Up # back to the given size
 sleep 1
-# The grid keeps Ctrl+Tab for its cells: click the "Download" tab itself.
-xdotool mousemove --window "$window" $((30 * scale)) $(((menu_bar + 11) * scale)) click 1
+show_tab 0
 kill "$meter"
 wait "$meter" 2>/dev/null || true
 press_download
