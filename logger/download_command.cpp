@@ -46,13 +46,14 @@ DownloadOutcome DownloadCommand::run() {
         outcome = DownloadOutcome::Empty;
         break;
     default:
-        failureReason_ = download_.failureReason();
         if (link_.aborted()) {
-            // A stop is no failure of the meter: the file is left as it was.
+            // A stop is no failure of the meter: the file is left as it was, and the status
+            // says all there is to say.
             view_.setStatusText(QStringLiteral("Download stopped"));
             outcome = DownloadOutcome::Stopped;
             break;
         }
+        failureReason_ = download_.failureReason();
         view_.setStatusText(QStringLiteral("Error in Downloading!!"));
         outcome = DownloadOutcome::DownloadFailed;
         break;

@@ -437,6 +437,8 @@ TEST_P(WindowStop, EndsTheWaitInProgressAndLeavesTheEarlierFile) {
     downloadButton()->click();
     ASSERT_GT(framesAtStop, 0u);
     EXPECT_EQ(status(), "Download stopped");
+    // A stop asked for is no failure to explain in red.
+    EXPECT_EQ(window->findChild<QLabel*>("DownloadReason")->text(), "");
     EXPECT_EQ(world.frames().size(), framesAtStop); // nothing after the wait that was stopped
     EXPECT_EQ(csv(), "earlier download\r\n");
     EXPECT_EQ(downloadButton()->text(), "Download Data");
