@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace meterlink {
@@ -118,11 +119,22 @@ bool SeriesBuilder::beginRow(QStringView timestamp, int fieldCount) {
     // The records carry no year: a date before the previous one is the next year's.
     QDate date = moment.date.addYears(yearsAhead_);
     if (previousDate_.isValid() && date.daysTo(previousDate_) > clockCorrectionDays) {
-        while (date.daysTo(previousDate_) > clockCorrectionDays) {
+        // Straight to the previous date's year, then a step or two: a damaged year in a
+        // file (20012001) must not cost a step per year.
+        const qint64 jump = qint64(previousDate_.year()) - qint64(date.year());
+        if (jump > 1 && jump < std::numeric_limits<int>::max() - qint64(yearsAhead_)) {
+            yearsAhead_ += int(jump - 1);
+            date = moment.date.addYears(yearsAhead_);
+        }
+        while (date.isValid() && date.daysTo(previousDate_) > clockCorrectionDays) {
             ++yearsAhead_;
             date = moment.date.addYears(yearsAhead_);
         }
         ++data_.leftOut.yearsAdvanced;
+    }
+    if (!date.isValid()) { // advanced past the calendar's end
+        ++data_.leftOut.undatedRows;
+        return false;
     }
     previousDate_ = date;
     rowTime_ = double(msecsOf(date, moment.time));
