@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QSet>
+#include <QStringDecoder>
 
 #include <limits>
 
@@ -91,7 +92,13 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
             const auto bytes = value.size() <= 2 * maxBytes ? hexBytes(value, int(value.size() / 2))
                                                             : std::nullopt;
             good = good && bytes.has_value();
-            return bytes ? QString::fromUtf8(*bytes) : QString();
+            if (!bytes)
+                return QString();
+            // Text this program wrote is UTF-8; anything else was edited by hand.
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString text = utf8(*bytes);
+            good = good && !utf8.hasError();
+            return text;
         };
         if (key == "file") {
             state.fileName = hexText(1024);
