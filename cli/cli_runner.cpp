@@ -30,6 +30,12 @@ namespace meterlink {
 
 namespace {
 
+// The device the options name, else the one PortNumber reaches; only the latter searches
+// the system's ports.
+QString chosenDevice(const CliOptions& options, const Settings& settings) {
+    return options.link.device ? *options.link.device : serialDeviceName(settings.PortNumber);
+}
+
 constexpr int kWatchIntervalMs = 750;
 
 void printLine(QIODevice& device, const QString& line) {
@@ -135,7 +141,7 @@ int runCli(const QStringList& arguments, Console& console) {
     PortLock portLock;
     if (options.command == CliCommand::Download || options.command == CliCommand::Scan) {
         QString why;
-        const QString device = options.link.device.value_or(serialDeviceName(settings.PortNumber));
+        const QString device = chosenDevice(options, settings);
         const PortLock::Result locked = portLock.tryLock(device, &why);
         if (locked != PortLock::Locked) {
             printLine(console.err, QStringLiteral("meterlink-cli: ") + why);
@@ -149,10 +155,7 @@ int runCli(const QStringList& arguments, Console& console) {
     pairPumpWithPort(pump, *serialPort);
     const std::optional<QString> device = options.link.device;
     ModbusLink link(*serialPort, clock, pump, [&settings, device] {
-        LinkEndpoint endpoint = settingsEndpoint(settings);
-        if (device)
-            endpoint.device = *device;
-        return endpoint;
+        return settingsEndpoint(settings, QStringLiteral("."), device.value_or(QString()));
     });
 
     LinkTrace trace;
@@ -206,9 +209,8 @@ int runCli(const QStringList& arguments, Console& console) {
         break;
     case CliCommand::Ports:
     case CliCommand::Scan:
-        status = runScan(options.link.device.value_or(serialDeviceName(settings.PortNumber)),
-                         options.scanBauds, options.slaves, console,
-                         [&stop] { return stopAsked(stop); });
+        status = runScan(chosenDevice(options, settings), options.scanBauds, options.slaves,
+                         console, [&stop] { return stopAsked(stop); });
         break;
     case CliCommand::None:
         break;

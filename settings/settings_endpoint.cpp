@@ -20,9 +20,10 @@ qint32 baudFromText(const QString& text) {
 
 } // namespace
 
-LinkEndpoint settingsEndpoint(const Settings& settings, const QString& directory) {
+LinkEndpoint settingsEndpoint(const Settings& settings, const QString& directory,
+                              const QString& device) {
     LinkEndpoint endpoint;
-    endpoint.device = serialDeviceName(settings.PortNumber, directory);
+    endpoint.device = device.isEmpty() ? serialDeviceName(settings.PortNumber, directory) : device;
     endpoint.baud = baudFromText(settings.BaudText);
     if (endpoint.baud <= 0) {
         endpoint.unusable =
