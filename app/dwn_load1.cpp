@@ -236,7 +236,7 @@ void DwnLoad1::buildDownloadTab(QWidget* page) {
     // Esc stops a download from any tab, as the button does; otherwise it does nothing.
     auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(stop, &QShortcut::activated, this, [this] {
-        if (downloading_)
+        if (downloadRunning())
             Command2_Click();
     });
 
@@ -430,15 +430,18 @@ bool DwnLoad1::SaveSettings() {
 }
 
 bool DwnLoad1::saveOnceAtShutdown() {
-    if (shutdownSaved_) {
+    if (state_ == WindowState::ShutDown) {
         return true;
     }
-    shutdownSaved_ = true;
     if (SaveSettings() || closeAnyway_(this, closeAnywayQuestion(settingsFile_.path()))) {
+        state_ = WindowState::ShutDown;
         return true;
     }
-    shutdownSaved_ = false; // the next close tries again
-    return false;
+    return false; // the next close tries again
+}
+
+bool DwnLoad1::downloadRunning() const {
+    return state_ == WindowState::Downloading || state_ == WindowState::AskingToStop;
 }
 
 bool DwnLoad1::transactionInProgress() const {
@@ -475,32 +478,36 @@ void DwnLoad1::File_mnu_Click() {
 }
 
 void DwnLoad1::shutDownDuringTransaction(Shutdown how) {
-    if (!downloading_) {
+    switch (state_) {
+    case WindowState::AskingToStop:
+    case WindowState::Closing:
+    case WindowState::Exiting:
+        return; // asked once; or already stopping
+    case WindowState::Downloading:
+        break;
+    default:
         stopThenShutDown(how); // a display tick: nothing worth asking about is lost
         return;
     }
-    if (stopAsked_ || closePending_ || exitPending_) {
-        return; // asked once; or already stopping
-    }
-    stopAsked_ = how;
+    state_ = WindowState::AskingToStop;
+    stopAskedFor_ = how;
     const int question = ++stopQuestion_;
     WithdrawQuestion withdraw = askStop_(this, stopDownloadQuestion(), [this, question](bool stop) {
         answerStopQuestion(question, stop);
     });
-    if (stopAsked_ && question == stopQuestion_) {
+    if (state_ == WindowState::AskingToStop && question == stopQuestion_) {
         withdrawStopQuestion_ = std::move(withdraw); // not answered yet
     }
 }
 
 void DwnLoad1::answerStopQuestion(int question, bool stop) {
-    if (!stopAsked_ || question != stopQuestion_) {
+    if (state_ != WindowState::AskingToStop || question != stopQuestion_) {
         return; // withdrawn
     }
-    const Shutdown how = *stopAsked_;
-    stopAsked_.reset();
+    state_ = WindowState::Downloading;
     withdrawStopQuestion_ = nullptr;
     if (stop) {
-        stopThenShutDown(how);
+        stopThenShutDown(stopAskedFor_);
     }
 }
 
@@ -514,15 +521,15 @@ void DwnLoad1::stopThenShutDown(Shutdown how) {
         return;
     }
     // Stop the waiting call; the shut-down follows once it has returned.
-    (how == Shutdown::Exit ? exitPending_ : closePending_) = true;
+    state_ = how == Shutdown::Exit ? WindowState::Exiting : WindowState::Closing;
     link_.abort();
 }
 
 void DwnLoad1::withdrawStopQuestion() {
-    if (!stopAsked_) {
+    if (state_ != WindowState::AskingToStop) {
         return;
     }
-    stopAsked_.reset();
+    state_ = WindowState::Downloading;
     ++stopQuestion_;
     const WithdrawQuestion withdraw = std::move(withdrawStopQuestion_);
     withdrawStopQuestion_ = nullptr;
@@ -535,23 +542,23 @@ void DwnLoad1::afterTransaction() {
     // A question still shown asks about a download that has ended: nothing is left to stop,
     // and the window now shows how it ended, so it stays open until it is closed again.
     withdrawStopQuestion();
-    if (exitPending_) {
-        exitPending_ = false;
-        closePending_ = false;
-        downloadPending_ = false;
+    const WindowState asked = state_;
+    if (asked != WindowState::ShutDown) {
+        state_ = WindowState::Idle;
+    }
+    switch (asked) {
+    case WindowState::Exiting:
         File_mnu_Click();
-        return;
-    }
-    if (closePending_) {
-        closePending_ = false;
-        downloadPending_ = false;
+        break;
+    case WindowState::Closing:
         close();
-        return;
-    }
-    if (downloadPending_) {
-        downloadPending_ = false;
+        break;
+    case WindowState::DownloadQueued:
         Command2->setEnabled(true);
         Command2_Click();
+        break;
+    default:
+        break;
     }
 }
 
@@ -594,25 +601,29 @@ void DwnLoad1::Text2_Change() {
 }
 
 void DwnLoad1::Command2_Click() {
-    if (downloading_) {
+    if (downloadRunning()) {
         // The button reads "Stop": the wait in progress ends at its next look, and the
         // download with it.
         link_.abort();
         return;
     }
-    // A click already waiting counts once.
-    if (!Command2->isEnabled() || downloadPending_ || closePending_ || exitPending_) {
+    // A click already waiting counts once; nothing starts while the window stops or after
+    // its shut-down.
+    if (!Command2->isEnabled() || state_ != WindowState::Idle) {
         return;
     }
     if (transactionInProgress()) {
         // A display tick waits below us; the download starts when it has ended.
-        downloadPending_ = true;
+        state_ = WindowState::DownloadQueued;
         Command2->setEnabled(false);
         return;
     }
-    downloading_ = true;
+    state_ = WindowState::Downloading;
     downloadCommand_->run();
-    downloading_ = false;
+    if (downloadRunning()) {
+        withdrawStopQuestion();
+        state_ = WindowState::Idle;
+    }
     chartTab_->showDownload(grid_, downloadLog_->LastGridRow(), downloadLog_->channelFlags());
     afterTransaction();
 }

@@ -40,6 +40,20 @@ class GridModel;
 class ModbusLink;
 class RecordGrid;
 
+// What the window does with the link, one value at a time. A display tick runs in Idle or
+// DownloadQueued (the link's session says whether one is running); everything a click or a
+// close asks for while a call waits below is done once that call has returned.
+enum class WindowState {
+    Idle,
+    DownloadQueued, // Download Data pressed during a tick: started when the tick has returned
+    Downloading,    // a download is on the call stack; Command2 and Esc stop it
+    AskingToStop,   // a close or Exit during the download: the stop question is shown
+    Closing,        // the waiting call was stopped: the window closes once it has returned
+    Exiting,        // the same for Exit
+    ShutDown,       // settings saved for the shut-down: nothing starts any more
+};
+enum class Shutdown { Close, Exit };
+
 // The program's only window. It keeps the settings variables in step with its controls,
 // runs the download and mirrors the meter's display; it owns neither the variables, nor
 // the serial link, nor the grid's cells.
@@ -70,6 +84,7 @@ public:
     const DisplayPanel& displayPanel() const { return *display_; }
     // A tick or a download is on the call stack, holding the link's session.
     bool transactionInProgress() const;
+    WindowState windowState() const { return state_; }
 
 signals:
     // Every SaveSettings run at shut-down, with whether the file was written.
@@ -105,9 +120,9 @@ private:
     // Shut-down saves once, whichever way the program ends. False when the file was not
     // written and the user keeps the window open.
     bool saveOnceAtShutdown();
+    bool downloadRunning() const;
     // What was asked for while a tick or download waited, once it has returned.
     void afterTransaction();
-    enum class Shutdown { Close, Exit };
     // A close or Exit while a session waits: a tick is stopped at once, a download only
     // when the user says so.
     void shutDownDuringTransaction(Shutdown how);
@@ -123,7 +138,6 @@ private:
     SaveFileChooser chooseSaveFile_;
     CloseAnywayQuestion closeAnyway_ = askCloseAnyway;
     StopDownloadQuestion askStop_ = askStopDownload;
-    bool shutdownSaved_ = false;
     int shownTab_ = 0;
 
     std::unique_ptr<DisplayLines> displayLines_;
@@ -131,14 +145,10 @@ private:
     std::unique_ptr<DownloadControls> downloadControls_;
     std::unique_ptr<DownloadLog> downloadLog_;
     std::unique_ptr<DownloadCommand> downloadCommand_;
-    // What the window was asked for while a session waited; done once it has returned.
-    bool downloadPending_ = false;
-    bool closePending_ = false;
-    bool exitPending_ = false;
-    // A download is on the call stack; Command2 and Esc stop it.
-    bool downloading_ = false;
-    // The shut-down the stop question is shown for, and how to take it away.
-    std::optional<Shutdown> stopAsked_;
+    WindowState state_ = WindowState::Idle;
+    // The stop question while state_ is AskingToStop: the shut-down it asks about, which
+    // question it is (an answer to a withdrawn one is ignored), and how to take it away.
+    Shutdown stopAskedFor_ = Shutdown::Close;
     int stopQuestion_ = 0;
     WithdrawQuestion withdrawStopQuestion_;
 
