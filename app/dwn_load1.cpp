@@ -629,12 +629,12 @@ void DwnLoad1::Command2_Click() {
 }
 
 void DwnLoad1::Command1_Click(int index) {
-    display_->Command1_Click(index);
+    display_->queueKey(index);
 }
 
 void DwnLoad1::Timer1_Timer() {
     const int linesBefore = displayLines_->linesShown();
-    if (display_->Timer1_Timer()) {
+    if (display_->refresh()) {
         // A tick that brought no line back heard nothing from the meter; one stopped on
         // purpose says nothing about it.
         if (displayLines_->linesShown() != linesBefore) {
@@ -651,7 +651,7 @@ void DwnLoad1::SSTab1_Click(int previousTab) {
     for (QShortcut* shortcut : keypadShortcuts_) {
         shortcut->setEnabled(displayShown);
     }
-    display_->SSTab1_Click(previousTab, SSTab1->currentIndex());
+    display_->tabChanged(previousTab, SSTab1->currentIndex());
 }
 
 void DwnLoad1::showEvent(QShowEvent* event) {

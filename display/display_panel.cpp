@@ -11,12 +11,12 @@ namespace meterlink {
 DisplayPanel::DisplayPanel(ModbusLink& link, const Settings& settings, DisplayView& view)
     : link_(link), settings_(settings), view_(view) {}
 
-void DisplayPanel::Command1_Click(int index) {
+void DisplayPanel::queueKey(int index) {
     if (const auto key = keypadKey(index))
         keys_.append(*key);
 }
 
-bool DisplayPanel::Timer1_Timer() {
+bool DisplayPanel::refresh() {
     // The timer fires inside the link's waits too; a transaction started there would
     // wreck the one that waits.
     LinkSession session(link_);
@@ -58,7 +58,7 @@ void DisplayPanel::showLine(int index, const QString& text) {
     view_.setLine(index, text);
 }
 
-void DisplayPanel::SSTab1_Click(int previousTab, int currentTab) {
+void DisplayPanel::tabChanged(int previousTab, int currentTab) {
     if (previousTab == DisplayTab) {
         view_.setTimerEnabled(false);
         return;

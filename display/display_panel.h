@@ -12,9 +12,9 @@ class DisplayView;
 class ModbusLink;
 struct Settings;
 
-// The display tab's handlers: the keypad queues keys, each tick of Timer1 sends at most
-// one of them and reads the meter's four display lines, and the tab change switches the
-// ticks on and off.
+// The display tab's work: the keypad queues keys, each refresh (the window's Timer1 tick)
+// sends at most one of them and reads the meter's four display lines, and the tab change
+// switches the refreshes on and off.
 class DisplayPanel {
 public:
     static constexpr int DisplayTab = 3;
@@ -23,18 +23,18 @@ public:
     DisplayPanel(ModbusLink& link, const Settings& settings, DisplayView& view);
 
     // Queues the key of keypad button `index`; an index outside the keypad queues nothing.
-    void Command1_Click(int index);
+    void queueKey(int index);
 
-    // One tick: PollDisplay in a session of the link, unless another caller holds one
-    // further down the call stack (a download, or this panel's previous tick still
-    // waiting). Then the tick is skipped whole. True when it polled.
-    bool Timer1_Timer();
+    // One refresh: PollDisplay in a session of the link, unless another caller holds one
+    // further down the call stack (a download, or this panel's previous refresh still
+    // waiting). Then the refresh is skipped whole. True when it polled.
+    bool refresh();
 
     // One refresh: the oldest key to the key register, then the four display lines.
     void PollDisplay();
 
     // Leaving the display tab stops the ticks; entering it blanks the lines and starts them.
-    void SSTab1_Click(int previousTab, int currentTab);
+    void tabChanged(int previousTab, int currentTab);
 
     const KeyBuffer& keyBuffer() const { return keys_; }
     // What the display lines show, one character per byte.

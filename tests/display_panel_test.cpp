@@ -85,18 +85,18 @@ protected:
 };
 
 TEST_F(DisplayPolling, KeysGoOutOnePerTickOldestFirst) {
-    panel.Command1_Click(14); // Enter
-    panel.Command1_Click(15); // 2nd
+    panel.queueKey(14); // Enter
+    panel.queueKey(15); // 2nd
     EXPECT_EQ(panel.keyBuffer().text(), "EF");
 
-    ASSERT_TRUE(panel.Timer1_Timer());
+    ASSERT_TRUE(panel.refresh());
     std::vector<QByteArray> expected{kEnterWrite};
     expected.insert(expected.end(), kLineReads.begin(), kLineReads.end());
     EXPECT_EQ(world.frames(), expected);
     EXPECT_EQ(panel.keyBuffer().text(), "F");
 
     const size_t mark = world.frameCount();
-    ASSERT_TRUE(panel.Timer1_Timer());
+    ASSERT_TRUE(panel.refresh());
     expected[0] = k2ndWrite;
     EXPECT_EQ(world.frames(mark), expected);
     EXPECT_TRUE(panel.keyBuffer().isEmpty());
@@ -104,13 +104,13 @@ TEST_F(DisplayPolling, KeysGoOutOnePerTickOldestFirst) {
 }
 
 TEST_F(DisplayPolling, EmptyQueueMakesExactlyFourReadsAndNoWrite) {
-    panel.Timer1_Timer();
+    panel.refresh();
     EXPECT_EQ(world.frames(), kLineReads);
 }
 
 TEST_F(DisplayPolling, LinesShowWhatTheMeterDisplays) {
-    panel.Command1_Click(0);
-    panel.Timer1_Timer();
+    panel.queueKey(0);
+    panel.refresh();
     for (int n = 0; n < 4; ++n)
         EXPECT_EQ(panel.line(n), world.meterLine(n)) << n;
     EXPECT_EQ(panel.line(0), "SIMULATED METER     ");
@@ -121,14 +121,14 @@ TEST_F(DisplayPolling, LinesShowWhatTheMeterDisplays) {
 }
 
 TEST_F(DisplayPolling, FailedWriteKeepsTheKeyAndTheReadsStillHappen) {
-    panel.Command1_Click(4); // "4"
-    panel.Command1_Click(5); // "5"
+    panel.queueKey(4); // "4"
+    panel.queueKey(5); // "5"
     world.intercept = [](const QByteArray& frame) -> std::optional<std::vector<MeterReply>> {
         if (isFunction(frame, 16))
             return std::vector<MeterReply>{}; // silence
         return std::nullopt;
     };
-    panel.Timer1_Timer();
+    panel.refresh();
     EXPECT_EQ(panel.keyBuffer().text(), "45");
     int reads = 0;
     for (const QByteArray& frame : world.frames())
@@ -137,13 +137,13 @@ TEST_F(DisplayPolling, FailedWriteKeepsTheKeyAndTheReadsStillHappen) {
     EXPECT_EQ(panel.line(0), "SIMULATED METER     ");
 
     world.intercept = nullptr;
-    panel.Timer1_Timer();
+    panel.refresh();
     EXPECT_EQ(panel.keyBuffer().text(), "5");
     EXPECT_EQ(world.meter.keysReceived(), "4");
 }
 
 TEST_F(DisplayPolling, FailedReadKeepsItsLineAndLaterReadsGoOn) {
-    panel.Timer1_Timer();
+    panel.refresh();
     const QString before = panel.line(1);
     world.meter.display().setFixedLine(0, "CHANGED");
     world.meter.display().setFixedLine(1, "CHANGED TOO");
@@ -153,7 +153,7 @@ TEST_F(DisplayPolling, FailedReadKeepsItsLineAndLaterReadsGoOn) {
             return std::vector<MeterReply>{};
         return std::nullopt;
     };
-    panel.Timer1_Timer();
+    panel.refresh();
     EXPECT_EQ(panel.line(0), "CHANGED             ");
     EXPECT_EQ(panel.line(1), before);
     EXPECT_EQ(panel.line(2), "AND THIS            ");
@@ -163,9 +163,9 @@ TEST_F(DisplayPolling, DisconnectedMeterKeepsLinesAndKeys) {
     world.intercept = [](const QByteArray&) -> std::optional<std::vector<MeterReply>> {
         return std::vector<MeterReply>{};
     };
-    panel.SSTab1_Click(0, DisplayPanel::DisplayTab);
-    panel.Command1_Click(12);
-    panel.Timer1_Timer();
+    panel.tabChanged(0, DisplayPanel::DisplayTab);
+    panel.queueKey(12);
+    panel.refresh();
     for (int n = 0; n < 4; ++n)
         EXPECT_TRUE(panel.line(n).isEmpty()) << n;
     EXPECT_EQ(panel.keyBuffer().text(), "M");
@@ -173,7 +173,7 @@ TEST_F(DisplayPolling, DisconnectedMeterKeepsLinesAndKeys) {
 
 TEST_F(DisplayPolling, UnprintableDisplayBytesShowAsCode157) {
     world.meter.display().setFixedLine(2, QByteArray::fromHex("000afeff0bfd41"));
-    panel.Timer1_Timer();
+    panel.refresh();
     const QString line = panel.line(2);
     ASSERT_EQ(line.size(), 20);
     for (int i = 0; i < 4; ++i)
@@ -184,30 +184,30 @@ TEST_F(DisplayPolling, UnprintableDisplayBytesShowAsCode157) {
 }
 
 TEST_F(DisplayPolling, KeysPressedDuringATickStayQueuedInOrder) {
-    panel.Command1_Click(14);
+    panel.queueKey(14);
     bool pressed = false;
     world.pump.setHook([&] {
         if (!pressed) {
             pressed = true;
-            panel.Command1_Click(0);
-            panel.Command1_Click(1);
-            panel.Command1_Click(2);
+            panel.queueKey(0);
+            panel.queueKey(1);
+            panel.queueKey(2);
         }
     });
-    panel.Timer1_Timer();
+    panel.refresh();
     EXPECT_EQ(world.meter.keysReceived(), "E");
     EXPECT_EQ(panel.keyBuffer().text(), "123");
     world.pump.setHook(nullptr);
-    panel.Timer1_Timer();
+    panel.refresh();
     EXPECT_EQ(world.meter.keysReceived(), "E1");
     EXPECT_EQ(panel.keyBuffer().text(), "23");
 }
 
 TEST_F(DisplayPolling, TickFallingDueDuringATickIsSkippedWhole) {
-    panel.Command1_Click(0);
+    panel.queueKey(0);
     int nestedPolls = 0;
-    world.pump.setHook([&] { nestedPolls += panel.Timer1_Timer() ? 1 : 0; });
-    panel.Timer1_Timer();
+    world.pump.setHook([&] { nestedPolls += panel.refresh() ? 1 : 0; });
+    panel.refresh();
     EXPECT_EQ(nestedPolls, 0);
     EXPECT_GT(panel.skippedTicks(), 0);
     EXPECT_EQ(world.frameCount(), 5u);
@@ -216,8 +216,8 @@ TEST_F(DisplayPolling, TickFallingDueDuringATickIsSkippedWhole) {
 }
 
 TEST_F(DisplayPolling, TickWhileAnotherTransactionWaitsSendsNothing) {
-    panel.Command1_Click(0);
-    world.pump.setHook([&] { panel.Timer1_Timer(); });
+    panel.queueKey(0);
+    world.pump.setHook([&] { panel.refresh(); });
     ASSERT_EQ(world.link.ReadHoldingRegisters(1, 0, 76, 8), -1);
     EXPECT_EQ(world.frameCount(), 1u);
     EXPECT_EQ(panel.keyBuffer().text(), "1");
@@ -229,46 +229,46 @@ TEST_F(DisplayPolling, AbortedTickMakesNoFurtherTransactions) {
         if (world.frameCount() == 1)
             world.link.abort();
     });
-    panel.Timer1_Timer();
+    panel.refresh();
     EXPECT_EQ(world.frameCount(), 1u);
     world.pump.setHook(nullptr);
-    panel.Timer1_Timer(); // the next tick is whole again
+    panel.refresh(); // the next tick is whole again
     EXPECT_EQ(world.frameCount(), 5u);
 }
 
 TEST_F(DisplayPolling, TabChangesSwitchTheTimerAndBlankOnEntry) {
-    panel.Timer1_Timer();
+    panel.refresh();
     world.view.lineWrites.clear();
 
-    panel.SSTab1_Click(0, 3);
+    panel.tabChanged(0, 3);
     const std::vector<std::pair<int, QString>> blanked{{0, ""}, {1, ""}, {2, ""}, {3, ""}};
     EXPECT_EQ(world.view.lineWrites, blanked);
     EXPECT_EQ(world.view.timer, std::vector<bool>{true});
 
-    panel.Timer1_Timer();
+    panel.refresh();
     world.view.lineWrites.clear();
-    panel.SSTab1_Click(3, 1);
+    panel.tabChanged(3, 1);
     EXPECT_TRUE(world.view.lineWrites.empty());
     EXPECT_EQ(world.view.timer, (std::vector<bool>{true, false}));
     EXPECT_EQ(panel.line(0), "SIMULATED METER     ");
 
-    panel.SSTab1_Click(1, 2);
+    panel.tabChanged(1, 2);
     EXPECT_TRUE(world.view.lineWrites.empty());
     EXPECT_EQ(world.view.timer.size(), 2u);
 
-    panel.SSTab1_Click(2, 3); // every visit starts blank
+    panel.tabChanged(2, 3); // every visit starts blank
     EXPECT_EQ(world.view.lineWrites, blanked);
     EXPECT_TRUE(panel.line(0).isEmpty());
     EXPECT_EQ(world.view.timer.back(), true);
 }
 
 TEST_F(DisplayPolling, KeysSurviveLeavingTheTab) {
-    panel.SSTab1_Click(0, 3);
-    panel.Command1_Click(13);
-    panel.SSTab1_Click(3, 0);
+    panel.tabChanged(0, 3);
+    panel.queueKey(13);
+    panel.tabChanged(3, 0);
     EXPECT_EQ(panel.keyBuffer().text(), "0");
-    panel.SSTab1_Click(0, 3);
-    panel.Timer1_Timer();
+    panel.tabChanged(0, 3);
+    panel.refresh();
     EXPECT_EQ(world.meter.keysReceived(), "0");
 }
 
@@ -304,10 +304,10 @@ DownloadRun downloadWithTicks(bool ticking) {
     DownloadLog download(world.link, world.pump, world.settings, grid, recorder,
                          QLocale(QLocale::English, QLocale::UnitedStates));
     DownloadCommand command(world.link, world.settings, grid, download, recorder);
-    world.panel.Command1_Click(0);
+    world.panel.queueKey(0);
     DownloadRun run;
     if (ticking)
-        world.pump.setHook([&] { run.polls += world.panel.Timer1_Timer() ? 1 : 0; });
+        world.pump.setHook([&] { run.polls += world.panel.refresh() ? 1 : 0; });
     run.outcome = command.run();
     run.frames = world.frames();
     run.statuses = recorder.statuses;
