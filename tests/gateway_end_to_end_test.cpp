@@ -1,5 +1,6 @@
 // meterlink-cli against meterlink-sim behind a simulated network gateway on the loopback:
 // the serial line's bytes, waits and files, carried on TCP.
+#include "cli/port_lock.h"
 #include "tests/program_runs.h"
 
 #include <QElapsedTimer>
@@ -8,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <unistd.h>
 #include <vector>
 
 namespace meterlink {
@@ -75,7 +79,7 @@ TEST_F(GatewayEndToEndTest, AConnectionDroppedMidDownloadIsReopenedAndTheDownloa
     EXPECT_EQ(contents("dropped.csv"), contents("clean.csv"));
 }
 
-TEST_F(GatewayEndToEndTest, AGatewayThatNeverAnswersFailsAsASilentSerialLineDoes) {
+TEST_F(GatewayEndToEndTest, AGatewayThatNeverAnswersFailsAsASilentLineDoesAndIsLockedAsOne) {
     Simulator serial(dir(), {"--fault", "silent"});
     Simulator gateway(BehindGateway(), dir(), {"--fault", "silent"});
     ASSERT_TRUE(serial.ready() && gateway.ready()) << gateway.said().toStdString();
