@@ -2,6 +2,7 @@
 
 #include "display/keypad.h"
 #include "modbus/slave_id_list.h"
+#include "platform/tcp_device.h"
 
 #include <limits>
 
@@ -96,6 +97,9 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
     if (option == QLatin1String("--device")) {
         if (value.isEmpty())
             return QStringLiteral("--device needs a device path");
+        QString why;
+        if (isTcpDeviceName(value) && !parseTcpDevice(value, &why))
+            return why;
         options.link.device = value;
     } else if (option == QLatin1String("--port")) {
         const auto port = wholeNumber(value, 1, 4);
@@ -356,7 +360,9 @@ QString helpText(CliCommand command) {
         "  --port N       use port CommN (1 to 4): the device the link ./comN points to,\n"
         "                 else port N when the system has it, else the next port found\n"
         "                 (\"meterlink-cli ports\" shows which)\n"
-        "  --device PATH  use this serial device, whatever the port says\n"
+        "  --device PATH  use this serial device, whatever the port says; tcp://HOST:PORT\n"
+        "                 is a meter's line behind a network gateway (raw TCP mode), --baud\n"
+        "                 then the gateway's serial speed\n"
         "  --baud B       line speed: 1200, 2400, 4800, 9600, 14400, 19200, 38400,\n"
         "                 or 300, 600, 57600, 115200\n"
         "  --slave ID     the meter's Modbus slave ID, 0 to 255\n"

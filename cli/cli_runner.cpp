@@ -13,6 +13,7 @@
 #include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
+#include "platform/tcp_device.h"
 #include "settings/serial_port_name.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
@@ -208,10 +209,24 @@ int runCli(const QStringList& arguments, Console& console) {
         status = commands.readRegisters(options.address, options.count, options.repeat);
         break;
     case CliCommand::Ports:
-    case CliCommand::Scan:
-        status = runScan(chosenDevice(options, settings), options.scanBauds, options.slaves,
-                         console, [&stop] { return stopAsked(stop); });
+    case CliCommand::Scan: {
+        const QString scanned = chosenDevice(options, settings);
+        QList<qint32> bauds = options.scanBauds;
+        if (isTcpDeviceName(scanned)) {
+            // A gateway's serial line runs at the one speed it is set to.
+            if (bauds.size() > 1) {
+                printLine(console.err, QStringLiteral("meterlink-cli: a gateway's line has the "
+                                                      "one speed it is set to: give --baud "
+                                                      "one rate"));
+                return ExitUsage;
+            }
+            if (bauds.isEmpty())
+                bauds = {settingsEndpoint(settings, QStringLiteral("."), scanned).baud};
+        }
+        status =
+            runScan(scanned, bauds, options.slaves, console, [&stop] { return stopAsked(stop); });
         break;
+    }
     case CliCommand::None:
         break;
     }

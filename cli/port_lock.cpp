@@ -1,5 +1,7 @@
 #include "cli/port_lock.h"
 
+#include "platform/tcp_device.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,9 +24,14 @@ PortLock::~PortLock() {
 }
 
 QString PortLock::lockFilePath(const QString& device) {
-    // A link such as ./com1 and the device it names share one lock.
+    // A link such as ./com1 and the device it names share one lock; a gateway's line is
+    // known by its host as given, in lower case, and port.
     const QString canonical = QFileInfo(device).canonicalFilePath();
     QString name = canonical.isEmpty() ? QFileInfo(device).absoluteFilePath() : canonical;
+    QString unused;
+    if (const auto gateway =
+            isTcpDeviceName(device) ? parseTcpDevice(device, &unused) : std::nullopt)
+        name = QStringLiteral("-tcp-%1-%2").arg(gateway->host.toLower()).arg(gateway->port);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     name.replace(QLatin1Char('\\'), QLatin1Char('_'));
     name.replace(QLatin1Char(':'), QLatin1Char('_'));

@@ -1,5 +1,8 @@
 #include "platform/make_serial_port.h"
 
+#include "platform/tcp_device.h"
+#include "platform/tcp_port.h"
+
 #include <QtGlobal>
 
 // A build may choose the QSerialPort adapter on Unix too, so that the path Windows takes is
@@ -19,23 +22,65 @@ using SystemSerialPort = PosixSerialPort;
 using SystemSerialPort = QtSerialPort;
 #endif
 
+namespace {
+
+// The system's serial port, or a gateway's connection when the device is tcp://HOST:PORT;
+// chosen at each configure(), which the link calls only while nothing is open.
+class DevicePort : public SerialPort {
+public:
+    void configure(const QString& deviceName, qint32 baud) override {
+        if (isTcpDeviceName(deviceName)) {
+            if (!tcp_)
+                tcp_ = std::make_unique<TcpPort>();
+            current_ = tcp_.get();
+        } else {
+            current_ = &serial_;
+        }
+        current_->configure(deviceName, baud);
+    }
+    bool open() override { return current_->open(); }
+    bool isOpen() const override { return current_->isOpen(); }
+    QString errorText() const override { return current_->errorText(); }
+    qint64 bytesWaiting() override { return current_->bytesWaiting(); }
+    void discardInput() override { current_->discardInput(); }
+    void discardOutput() override { current_->discardOutput(); }
+    bool write(const QByteArray& frame) override { return current_->write(frame); }
+    QByteArray take(qint64 count) override { return current_->take(count); }
+    qint64 takeInto(char* into, qint64 count) override { return current_->takeInto(into, count); }
+
+    bool polling() const { return current_ == tcp_.get() ? tcp_->polling() : serial_.polling(); }
+    bool inputArrived() const {
+        if (current_ == tcp_.get())
+            return tcp_->inputArrived();
+#ifdef METERLINK_POSIX_SERIAL_PORT
+        return serial_.inputArrived();
+#else
+        return false;
+#endif
+    }
+
+private:
+    SystemSerialPort serial_;
+    std::unique_ptr<TcpPort> tcp_;
+    SerialPort* current_ = &serial_;
+};
+
+} // namespace
+
 std::unique_ptr<SerialPort> makeSerialPort() {
-    return std::make_unique<SystemSerialPort>();
+    return std::make_unique<DevicePort>();
 }
 
 bool isPolling(const SerialPort& port) {
+    if (const auto* device = dynamic_cast<const DevicePort*>(&port))
+        return device->polling();
     const auto* system = dynamic_cast<const SystemSerialPort*>(&port);
     return system && system->polling();
 }
 
 bool hasArrivedInput(const SerialPort& port) {
-#ifdef METERLINK_POSIX_SERIAL_PORT
-    const auto* system = dynamic_cast<const PosixSerialPort*>(&port);
-    return system && system->inputArrived();
-#else
-    Q_UNUSED(port);
-    return false;
-#endif
+    const auto* device = dynamic_cast<const DevicePort*>(&port);
+    return device && device->inputArrived();
 }
 
 void pairPumpWithPort(QtEventPump& pump, const SerialPort& port) {

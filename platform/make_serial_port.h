@@ -8,7 +8,8 @@
 namespace meterlink {
 
 // The system's serial port for the link: straight over the terminal device on Unix,
-// over QSerialPort elsewhere (and on Unix in a build with METERLINK_QT_SERIAL_PORT).
+// over QSerialPort elsewhere (and on Unix in a build with METERLINK_QT_SERIAL_PORT); a
+// device named tcp://HOST:PORT is a serial line behind a network gateway instead.
 std::unique_ptr<SerialPort> makeSerialPort();
 
 // True when the port is waiting for input, so that an event pump may sleep until it

@@ -7,7 +7,7 @@ endif()
 
 # The Qt headers of this build, for the cross compiler.
 set(qt_include_dirs "")
-foreach(module Core Gui Widgets SerialPort Charts Svg Concurrent)
+foreach(module Core Gui Widgets SerialPort Network Charts Svg Concurrent)
   get_target_property(dirs Qt6::${module} INTERFACE_INCLUDE_DIRECTORIES)
   list(APPEND qt_include_dirs ${dirs})
 endforeach()

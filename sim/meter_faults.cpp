@@ -61,6 +61,16 @@ std::optional<QString> MeterFaults::add(const QString& option) {
         if (!ok || !std::isfinite(seconds) || seconds < 0.0 || seconds > 3600.0)
             return bad(QStringLiteral("SECONDS must lie within 0 to 3600"));
         delaySeconds = seconds;
+    } else if (kind == QLatin1String("latency") && args == 1) {
+        const auto ms = wholeNumber(parts.value(1), 0, 60000);
+        if (!ms)
+            return bad(QStringLiteral("MS must be a whole number from 0 to 60000"));
+        latencyMs = *ms;
+    } else if (kind == QLatin1String("drop") && args == 1) {
+        const auto k = count(1);
+        if (!k)
+            return bad(QStringLiteral("K must be a whole number from 1"));
+        dropAt = *k;
     } else {
         return bad(QStringLiteral("unknown kind or wrong number of arguments"));
     }

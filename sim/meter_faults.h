@@ -15,9 +15,13 @@ struct MeterFaults {
     int truncateAfter = -1;    // cut every answer after K bytes
     bool noise = false;        // one stray byte before every answer
     double delaySeconds = 0.0; // wait before answering
+    // The gateway's, heard only behind --tcp:
+    int latencyMs = 0; // the network's delay, each way
+    int dropAt = 0;    // the K-th request closes the connection instead of reaching the meters
 
     // Adds one fault from its command-line form: silent, ignore:K, badcrc[:K],
-    // exception:C[:FUNCTION], truncate:K, noise, delay:SECONDS. On failure returns why.
+    // exception:C[:FUNCTION], truncate:K, noise, delay:SECONDS, latency:MS, drop:K. On
+    // failure returns why.
     std::optional<QString> add(const QString& option);
 };
 

@@ -6,6 +6,7 @@
 #include "sim/pty_server.h"
 #include "sim/sim_options.h"
 #include "sim/simulated_meter.h"
+#include "sim/tcp_server.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -117,8 +118,45 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
     const int stopFd = int(stopSignals.waitHandle());
 
-    PtyLink pty;
+    QByteArray control;
+    // Re-reads the control file before every request, when it changed.
+    const auto beforeReceive = [&]() {
+        QFile file(options.controlPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return; // not written yet: the log stays as it is
+        const QByteArray text = file.read(4096);
+        if (text == control)
+            return;
+        control = text;
+        const LogControl change = parseLogControl(text);
+        for (const QString& e : change.errors)
+            printError(QStringLiteral("%1: %2").arg(options.controlPath, e));
+        records = change.records.value_or(records);
+        seed = change.seed.value_or(seed);
+        for (size_t index = 0; index < meters.size(); ++index)
+            meters[index]->setLog(logFor(static_cast<int>(index), records, seed));
+    };
     QString error;
+    if (!options.tcpHost.isEmpty()) {
+        TcpServer server(bus, options.baud,
+                         TcpServer::Network{options.faults.latencyMs, options.faults.dropAt});
+        if (!server.listen(options.tcpHost, options.tcpPort, &error)) {
+            printError(error);
+            return ExitOsError;
+        }
+        std::printf("meterlink-sim ready: listening on %s:%d\n", qPrintable(options.tcpHost),
+                    server.port());
+        std::fflush(stdout);
+        if (!options.controlPath.isEmpty())
+            server.setBeforeReceive(beforeReceive);
+        if (!server.run(stopFd, &error)) {
+            printError(error);
+            return ExitOsError;
+        }
+        return 0;
+    }
+
+    PtyLink pty;
     if (!pty.open(&error)) {
         printError(error);
         return ExitOsError;
@@ -132,25 +170,8 @@ int main(int argc, char* argv[]) {
     std::fflush(stdout);
 
     PtyServer server(bus, pty.masterFd(), options.baud);
-    QByteArray control;
-    if (!options.controlPath.isEmpty()) {
-        server.setBeforeReceive([&]() {
-            QFile file(options.controlPath);
-            if (!file.open(QIODevice::ReadOnly))
-                return; // not written yet: the log stays as it is
-            const QByteArray text = file.read(4096);
-            if (text == control)
-                return;
-            control = text;
-            const LogControl change = parseLogControl(text);
-            for (const QString& e : change.errors)
-                printError(QStringLiteral("%1: %2").arg(options.controlPath, e));
-            records = change.records.value_or(records);
-            seed = change.seed.value_or(seed);
-            for (size_t index = 0; index < meters.size(); ++index)
-                meters[index]->setLog(logFor(static_cast<int>(index), records, seed));
-        });
-    }
+    if (!options.controlPath.isEmpty())
+        server.setBeforeReceive(beforeReceive);
     const bool stopped = server.run(stopFd, &error);
     if (!stopped) {
         printError(error);

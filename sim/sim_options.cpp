@@ -6,6 +6,26 @@
 
 namespace meterlink {
 
+namespace {
+
+// Only the loopback: the simulator never listens where the network could reach it.
+bool isLoopback(const QString& host) {
+    if (host == QLatin1String("localhost"))
+        return true;
+    const QStringList octets = host.split(QLatin1Char('.'));
+    if (octets.size() != 4 || octets.first() != QLatin1String("127"))
+        return false;
+    for (const QString& octet : octets) {
+        bool ok = false;
+        const int v = octet.toInt(&ok, 10);
+        if (!ok || v < 0 || v > 255 || octet.size() > 3)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<QString> SimOptions::parse(const QStringList& arguments) {
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments.at(i);
@@ -36,6 +56,16 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
             if (value.isEmpty())
                 return QStringLiteral("--link needs a path");
             linkPath = value;
+        } else if (option == QLatin1String("--tcp")) {
+            const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+            bool ok = false;
+            const int port = colon > 0 ? value.mid(colon + 1).toInt(&ok, 10) : -1;
+            if (!ok || port < 0 || port > 65535 || !isLoopback(value.left(colon)))
+                return QStringLiteral("--tcp takes a loopback address and a port (0: any free "
+                                      "one), e.g. 127.0.0.1:5020, not \"%1\"")
+                    .arg(value);
+            tcpHost = value.left(colon);
+            tcpPort = port;
         } else if (option == QLatin1String("--scenario")) {
             scenarioPath = value;
         } else if (option == QLatin1String("--export-records")) {
@@ -72,14 +102,19 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
             return QStringLiteral("unknown option %1").arg(option);
         }
     }
-    if (!help && linkPath.isEmpty())
-        return QStringLiteral("--link PATH is required");
+    if (help)
+        return std::nullopt;
+    if (linkPath.isEmpty() == tcpHost.isEmpty())
+        return QStringLiteral("either --link PATH or --tcp HOST:PORT is required");
+    if (tcpHost.isEmpty() && (faults.latencyMs > 0 || faults.dropAt > 0))
+        return QStringLiteral("the latency and drop faults are the network's: they need --tcp");
     return std::nullopt;
 }
 
 QString simUsage() {
     return QStringLiteral(
-               "Usage: meterlink-sim --link PATH [--scenario FILE] [--records N] [--baud B]\n"
+               "Usage: meterlink-sim (--link PATH | --tcp HOST:PORT) [--scenario FILE]\n"
+               "                     [--records N] [--baud B]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
                "                     [--export-records FILE] [--control FILE] [--help]\n"
                "\n"
@@ -88,6 +123,11 @@ QString simUsage() {
                "until SIGINT or SIGTERM, and removes the link when it ends.\n"
                "\n"
                "  --link PATH            symlink to create (a stale link is replaced)\n"
+               "  --tcp HOST:PORT        instead, behind a simulated gateway: listen on this\n"
+               "                         loopback address (port 0: a free one, named in the\n"
+               "                         ready line) for one client at a time; a second\n"
+               "                         connection is closed at once, and --baud only paces\n"
+               "                         the answers\n"
                "  --scenario FILE        channel names, records and display from FILE\n"
                "  --records N            generate N records (default 200; a scenario's own\n"
                "                         records win)\n"
@@ -103,7 +143,10 @@ QString simUsage() {
                "                         \"records N\" grows (or shrinks) the generated logs,\n"
                "                         \"seed S\" restarts them with other readings\n"
                "  --fault KIND[:ARG]     silent | ignore:K | badcrc[:K] | exception:C[:FUNCTION]\n"
-               "                         | truncate:K | noise | delay:SECONDS (repeatable)\n"
+               "                         | truncate:K | noise | delay:SECONDS (repeatable);\n"
+               "                         behind --tcp also latency:MS (each way) and drop:K\n"
+               "                         (the K-th request closes the connection, and the\n"
+               "                         gateway is back half a second later)\n"
                "\n") +
            meterScenarioHelp();
 }

@@ -11,6 +11,9 @@ namespace meterlink {
 // meterlink-sim's command line.
 struct SimOptions {
     QString linkPath;
+    // Behind a simulated gateway instead: a loopback address and a port (0: any free one).
+    QString tcpHost;
+    int tcpPort = -1;
     QString scenarioPath;
     QString exportPath;
     std::optional<int> records;

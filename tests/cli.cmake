@@ -25,4 +25,12 @@ if(TARGET meterlink-sim AND METERLINK_LINUX)
   target_compile_definitions(collect_end_to_end_test PRIVATE
       METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(collect_end_to_end_test meterlink-cli meterlink-sim)
+
+  # Meters behind network gateways: the simulator on the loopback.
+  meterlink_test(gateway_end_to_end_test ${CMAKE_CURRENT_LIST_DIR}/gateway_end_to_end_test.cpp)
+  meterlink_linux_only_files(${CMAKE_CURRENT_LIST_DIR}/gateway_end_to_end_test.cpp)
+  target_link_libraries(gateway_end_to_end_test PRIVATE meterlink_cli_core Qt6::Core)
+  target_compile_definitions(gateway_end_to_end_test PRIVATE
+      METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
+  add_dependencies(gateway_end_to_end_test meterlink-cli meterlink-sim)
 endif()

@@ -71,6 +71,11 @@ TEST(SimOptionsTest, ReadsEveryOption) {
     EXPECT_FALSE(line.parse({"--link", "x", "--slave", "1,7", "--control", "c"}));
     EXPECT_EQ(line.slaveIds, QList<int>({1, 7}));
     EXPECT_EQ(line.controlPath, QString("c"));
+    SimOptions gateway;
+    EXPECT_FALSE(gateway.parse({"--tcp", "127.0.0.1:0", "--fault", "latency:50"}));
+    EXPECT_EQ(gateway.tcpHost, QString("127.0.0.1"));
+    EXPECT_EQ(gateway.tcpPort, 0);
+    EXPECT_EQ(gateway.faults.latencyMs, 50);
 }
 
 TEST(SimOptionsTest, RejectsBadCommandLines) {
@@ -83,7 +88,13 @@ TEST(SimOptionsTest, RejectsBadCommandLines) {
                                  {"--link", "x", "--records", "-1"},
                                  {"--link", "x", "--fault", "loud"},
                                  {"--link", "x", "--colour", "red"},
-                                 {"--link", "x", "stray"}};
+                                 {"--link", "x", "stray"},
+                                 // the simulator never listens beyond the loopback
+                                 {"--tcp", "0.0.0.0:5020"},
+                                 {"--tcp", "127.0.0.1"},
+                                 {"--tcp", "127.0.0.1:70000"},
+                                 {"--link", "x", "--tcp", "127.0.0.1:0"},
+                                 {"--link", "x", "--fault", "drop:3"}};
     for (const QStringList& args : bad) {
         SimOptions o;
         EXPECT_TRUE(o.parse(args).has_value()) << args.join(' ').toStdString();

@@ -19,18 +19,17 @@ struct CliRun {
     QByteArray err;
 };
 
+// Puts the simulated meters behind a simulated network gateway on the loopback.
+struct BehindGateway {};
+
 // meterlink-sim in a directory, linked there as com1, until the test ends.
 class Simulator {
 public:
-    Simulator(const QString& dir, const QStringList& arguments) {
-        sim_.setWorkingDirectory(dir);
-        sim_.start(QStringLiteral(METERLINK_SIM),
-                   QStringList{"--link", QDir(dir).filePath("com1")} + arguments);
-        QDeadlineTimer deadline(20000);
-        while (!said_.contains('\n') && !deadline.hasExpired() &&
-               sim_.waitForReadyRead(int(deadline.remainingTime())))
-            said_ += sim_.readAllStandardOutput();
-    }
+    Simulator(const QString& dir, const QStringList& arguments)
+        : Simulator(dir, QStringList{"--link", QDir(dir).filePath("com1")} + arguments, 0) {}
+    // Behind a gateway at a free port, which device() names.
+    Simulator(BehindGateway, const QString& dir, const QStringList& arguments)
+        : Simulator(dir, QStringList{"--tcp", "127.0.0.1:0"} + arguments, 0) {}
     ~Simulator() {
         if (sim_.state() != QProcess::NotRunning) {
             ::kill(pid_t(sim_.processId()), SIGTERM);
@@ -39,8 +38,23 @@ public:
     }
     bool ready() const { return said_.startsWith("meterlink-sim ready: "); }
     QByteArray said() { return said_ + sim_.readAllStandardError(); }
+    // The gateway as meterlink-cli's --device names it.
+    QString device() const {
+        const QByteArray line = said_.left(said_.indexOf('\n'));
+        return QStringLiteral("tcp://") +
+               QString::fromLatin1(line.mid(line.lastIndexOf(' ') + 1)).trimmed();
+    }
 
 private:
+    Simulator(const QString& dir, const QStringList& arguments, int) {
+        sim_.setWorkingDirectory(dir);
+        sim_.start(QStringLiteral(METERLINK_SIM), arguments);
+        QDeadlineTimer deadline(20000);
+        while (!said_.contains('\n') && !deadline.hasExpired() &&
+               sim_.waitForReadyRead(int(deadline.remainingTime())))
+            said_ += sim_.readAllStandardOutput();
+    }
+
     QProcess sim_;
     QByteArray said_;
 };

@@ -259,13 +259,16 @@ TEST_F(MeterFaultTest, TruncateNoiseAndDelayShapeTheAnswer) {
 TEST(MeterFaultOptions, RejectsMalformedKinds) {
     for (const char* bad :
          {"", "loud", "ignore", "ignore:0", "ignore:x", "badcrc:1:2", "exception", "exception:0",
-          "exception:300", "exception:2:200", "truncate:-1", "delay:-1", "delay:nan", "noise:1"}) {
+          "exception:300", "exception:2:200", "truncate:-1", "delay:-1", "delay:nan", "noise:1",
+          "latency:-5", "latency:1.5", "drop:0"}) {
         MeterFaults f;
         EXPECT_TRUE(f.add(QString::fromLatin1(bad)).has_value()) << bad;
     }
     MeterFaults f;
     EXPECT_FALSE(f.add("truncate:0"));
     EXPECT_EQ(f.truncateAfter, 0);
+    EXPECT_FALSE(f.add("latency:50"));
+    EXPECT_EQ(f.latencyMs, 50);
 }
 
 } // namespace
