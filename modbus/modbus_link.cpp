@@ -234,29 +234,33 @@ void ModbusLink::noteStoppedAnswer(const TransactionRow& row) {
     // The answer's length is not known before its header: allow for the longest a request
     // of this size can have.
     const double line = openedBaud_ > 0 ? (2 * expectedLength(row) + 9) * 10.0 / openedBaud_ : 0.0;
-    stoppedAnswerDueBy_ = lastSendAt_ + row.resendAfter + line;
+    stoppedSentAt_ = lastSendAt_;
+    stoppedAnswerWithin_ = row.resendAfter + line;
 }
 
 bool ModbusLink::letStoppedAnswerArrive() {
-    if (!stoppedAnswerDueBy_) {
+    if (!stoppedAnswerWithin_) {
         return true;
     }
-    const double dueBy = *stoppedAnswerDueBy_;
-    stoppedAnswerDueBy_.reset();
+    const double within = *stoppedAnswerWithin_;
+    stoppedAnswerWithin_.reset();
     // Done once the line has been quiet a while after bytes came; a meter that never began
-    // its answer is given until it would have ended. A clock that passed midnight ends the
-    // wait early; the worst is one spoilt answer.
+    // its answer is given until it would have ended. Counted on a stopwatch, because the
+    // end may lie past midnight.
     const double quiet = std::max(0.05, openedBaud_ > 0 ? 40.0 / openedBaud_ : 0.0);
+    DayStopwatch sinceSend(stoppedSentAt_);
+    double passed = sinceSend.look(now());
     qint64 seen = port_.bytesWaiting();
-    double lastArrival = seen > 0 ? now() : -1.0;
-    while (port_.isOpen() && now() < dueBy && (lastArrival < 0 || now() - lastArrival < quiet)) {
+    double lastArrival = seen > 0 ? passed : -1.0;
+    while (port_.isOpen() && passed < within && (lastArrival < 0 || passed - lastArrival < quiet)) {
         if (!yieldAndLook()) {
             return false;
         }
+        passed = sinceSend.look(now());
         const qint64 waiting = port_.bytesWaiting();
         if (waiting != seen) {
             seen = waiting;
-            lastArrival = now();
+            lastArrival = passed;
         }
     }
     return true;

@@ -110,8 +110,10 @@ private:
     int sends_ = 0;
     QString writeError_;
     double lastSendAt_ = 0.0;
-    // When a stopped transaction's answer would have ended at the latest.
-    std::optional<double> stoppedAnswerDueBy_;
+    // When a stopped transaction's request went out, and how long after that its answer
+    // would have ended at the latest.
+    double stoppedSentAt_ = 0.0;
+    std::optional<double> stoppedAnswerWithin_;
     // What the port was last opened with (or tried with).
     QString openedDevice_;
     qint32 openedBaud_ = 0;

@@ -157,6 +157,29 @@ TEST_F(Link, WaitAcrossMidnightRestartsItsReferencesAndStillEnds) {
     EXPECT_LT(clock.secondsSinceMidnight(), 8.01);
 }
 
+// A stop in the last seconds of the day, the meter silent: the next transaction waits for
+// the stopped answer only until it would have ended, not until a deadline past 86400.
+TEST_F(Link, StopBeforeMidnightDelaysTheNextTransactionOnlyUntilTheStoppedAnswerWouldEnd) {
+    clock.setTimeOfDay(86396.5);
+    {
+        LinkSession session(link);
+        pump.setHook([&] {
+            if (clock.elapsed() > 0.5)
+                link.abort();
+        });
+        EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 20), 0);
+    }
+    // Ends a wait that would otherwise never end.
+    pump.setHook([&] {
+        if (clock.elapsed() > 60.0)
+            link.abort();
+    });
+    answerWith({{registerAnswer(hex("0102"))}});
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_GT(clock.elapsed(), 4.0);
+    EXPECT_LT(clock.elapsed(), 4.2);
+}
+
 TEST_F(Link, TakeWithNothingArrivingGivesUpPastTwoSecondsAndKeepsTheLastBytes) {
     link.state().RxBytes = hex("7e");
     EXPECT_EQ(link.ReadResponseBytes(1), 0);
