@@ -125,21 +125,18 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
     } else if (option == QLatin1String("--slave") &&
                (options.command == CliCommand::Download || options.command == CliCommand::Scan)) {
         // Lists: several meters on one line, or the IDs a scan tries.
-        const int lowest = options.command == CliCommand::Scan ? 1 : 0;
-        const int highest = options.command == CliCommand::Scan ? 247 : 255;
-        const auto slaves = parseIdList(value, lowest, highest);
+        // 0 is the broadcast address: no meter answers it.
+        const auto slaves = parseIdList(value, 1, 255);
         if (!slaves)
-            return QStringLiteral("--slave takes slave IDs from %1 to %2, one or a list such as "
-                                  "1,2,7 or 3-5, not \"%3\"")
-                .arg(lowest)
-                .arg(highest)
+            return QStringLiteral("--slave takes slave IDs from 1 to 255, one or a list such as "
+                                  "1,2,7 or 3-5, not \"%1\"")
                 .arg(value);
         options.slaves = *slaves;
         options.link.slave = slaves->first();
     } else if (option == QLatin1String("--slave")) {
-        const auto slave = wholeNumber(value, 0, 255);
+        const auto slave = wholeNumber(value, 1, 255);
         if (!slave)
-            return rangeError(QStringLiteral("--slave"), value, 0, 255);
+            return rangeError(QStringLiteral("--slave"), value, 1, 255);
         options.link.slave = int(*slave);
     } else if (option == QLatin1String("--trace")) {
         if (value.isEmpty())
@@ -359,7 +356,7 @@ QString helpText(CliCommand command) {
         "  --device PATH  use this serial device, whatever the port says\n"
         "  --baud B       line speed: 1200, 2400, 4800, 9600, 14400, 19200, 38400,\n"
         "                 or 300, 600, 57600, 115200\n"
-        "  --slave ID     the meter's Modbus slave ID, 0 to 255\n"
+        "  --slave ID     the meter's Modbus slave ID, 1 to 255\n"
         "  --trace FILE   append every frame sent and received, with its time of day,\n"
         "                 and every resend, time-out, CRC failure and exception answer,\n"
         "                 one line each, written as it happens\n"

@@ -6,6 +6,7 @@
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
+#include "cli/output_folder.h"
 #include "cli/port_listing.h"
 #include "cli/port_lock.h"
 #include "cli/stop_signals.h"
@@ -137,6 +138,19 @@ int runCli(const QStringList& arguments, Console& console) {
 
     const QDateTime started = QDateTime::currentDateTime();
     const Settings settings = startingSettings(options, console);
+    if (options.command == CliCommand::Download) {
+        // Found now, not after a download that may take half an hour.
+        const QList<int> slaves =
+            options.slaves.isEmpty() ? QList<int>{settings.SlaveId} : options.slaves;
+        for (const int slave : slaves) {
+            const QString problem =
+                outputFolderProblem(expandOutName(settings.SaveFileName, slave, started));
+            if (!problem.isEmpty()) {
+                printLine(console.err, QStringLiteral("meterlink-cli: ") + problem);
+                return ExitFileNotWritten;
+            }
+        }
+    }
     // Scheduled runs must never talk over each other on one line, nor wait for each other.
     PortLock portLock;
     if (options.command == CliCommand::Download || options.command == CliCommand::Scan) {

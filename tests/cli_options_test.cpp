@@ -56,8 +56,9 @@ TEST(CliOptionsTest, OptionsNotGivenStayUnsetSoTheSettingsFileDecides) {
 }
 
 TEST(CliOptionsTest, ValuesMayFollowAnEqualsSign) {
-    const CliOptions o = parsed({"read", "--slave=0", "0x18", "10", "--repeat=5", "--baud=115200"});
-    EXPECT_EQ(o.link.slave, 0);
+    const CliOptions o =
+        parsed({"read", "--slave=255", "0x18", "10", "--repeat=5", "--baud=115200"});
+    EXPECT_EQ(o.link.slave, 255);
     EXPECT_EQ(o.address, 24);
     EXPECT_EQ(o.count, 10);
     EXPECT_EQ(o.repeat, 5);
@@ -93,6 +94,8 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"download", "--baud", "-9600"}, "--baud"},
         {{"download", "--slave", "256"}, "--slave"},
         {{"download", "--slave", "-1"}, "--slave"},
+        {{"download", "--slave", "0"}, "--slave"},
+        {{"read", "24", "1", "--slave", "0"}, "--slave"},
         {{"download", "--slave"}, "needs a value"},
         {{"download", "--out", ""}, "--out"},
         {{"download", "--watch"}, "unknown option"},
