@@ -363,7 +363,8 @@ QString helpText(CliCommand command) {
         "  --help         this help\n");
     const QString exits = QStringLiteral(
         "Exit status: 0 done; 2 the meter did not answer (or the port did not open), the\n"
-        "reason on stderr; 64 bad usage; 130 / 143 stopped by SIGINT / SIGTERM.\n");
+        "reason on stderr; 4 the port is in use by another meterlink program (named on\n"
+        "stderr); 64 bad usage; 130 / 143 stopped by SIGINT / SIGTERM.\n");
 
     switch (command) {
     case CliCommand::Download:
@@ -402,7 +403,7 @@ QString helpText(CliCommand command) {
                    "had, in the\norder listed): 3 the file was not written (an earlier file "
                    "of that name is left\nas it was, or an append was refused); 2 the "
                    "download failed, the reason on stderr;\n5 the log was restarted "
-                   "(--on-restart=fail); 4 the port is in use by another\nmeterlink-cli run; "
+                   "(--on-restart=fail); 4 the port is in use by another\nmeterlink program; "
                    "1 the log is empty (no file written); 0 exported (or no new\nrecords); 64 "
                    "bad usage; 130 / 143 stopped by SIGINT / SIGTERM (no file written,\nthe "
                    "trace complete).\n");
@@ -469,7 +470,7 @@ QString helpText(CliCommand command) {
                    "  --device PATH  use this serial device, whatever the port "
                    "says\n") +
                QStringLiteral("\nExit status: 0 a meter answered; 2 none did (or the port did "
-                              "not open);\n4 the port is in use by another meterlink-cli; 64 "
+                              "not open);\n4 the port is in use by another meterlink program; 64 "
                               "bad usage; 130 / 143 stopped.\n");
     case CliCommand::None:
         break;
@@ -486,9 +487,8 @@ QString helpText(CliCommand command) {
                "  scan                  find the meter's speed and slave ID\n\n"
                "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
            linkOptions + QLatin1Char('\n') + exits +
-           QStringLiteral("download also returns 1 (empty log), 3 (file not written), 4 (port in "
-                          "use by another\n"
-                          "run) and 5 (log restarted); see download --help.\n");
+           QStringLiteral("download also returns 1 (empty log), 3 (file not written) and 5 (log\n"
+                          "restarted); see download --help.\n");
 }
 
 } // namespace meterlink

@@ -8,10 +8,10 @@
 #include "cli/meter_commands.h"
 #include "cli/output_folder.h"
 #include "cli/port_listing.h"
-#include "cli/port_lock.h"
 #include "cli/stop_signals.h"
 #include "modbus/modbus_link.h"
 #include "platform/make_serial_port.h"
+#include "platform/port_lock.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
 #include "settings/serial_port_name.h"
@@ -151,12 +151,12 @@ int runCli(const QStringList& arguments, Console& console) {
             }
         }
     }
-    // Scheduled runs must never talk over each other on one line, nor wait for each other.
+    // Two programs must never talk over each other on one line, nor wait for each other:
+    // every command that opens the port holds its lock for the whole run.
     PortLock portLock;
-    if (options.command == CliCommand::Download || options.command == CliCommand::Scan) {
+    {
         QString why;
-        const QString device = chosenDevice(options, settings);
-        const PortLock::Result locked = portLock.tryLock(device, &why);
+        const PortLock::Result locked = portLock.tryLock(chosenDevice(options, settings), &why);
         if (locked != PortLock::Locked) {
             printLine(console.err, QStringLiteral("meterlink-cli: ") + why);
             if (locked == PortLock::HeldByAnother)

@@ -4,6 +4,7 @@
 #include "display/display_panel.h"
 #include "logger/grid_model.h"
 #include "modbus/modbus_link.h"
+#include "platform/locked_serial_port.h"
 #include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
@@ -44,6 +45,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         previousDir = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(dir.path()));
+        qputenv("METERLINK_LOCK_DIR", QFile::encodeName(dir.path()));
         startSimulator();
     }
 
@@ -75,7 +77,7 @@ protected:
     }
 
     void openWindow() {
-        pairPumpWithPort(pump, port);
+        pairPumpWithPort(pump, *serialPort);
         window = std::make_unique<DwnLoad1>(settings, SettingsFile(QStringLiteral(".")), link, pump,
                                             grid);
         window->show();
@@ -94,7 +96,7 @@ protected:
     Settings settings;
     // The port and pump as the window's program builds them.
     std::unique_ptr<SerialPort> serialPort = makeSerialPort();
-    SerialPort& port = *serialPort;
+    LockedSerialPort port{*serialPort};
     SystemClock clock;
     QtEventPump pump;
     ModbusLink link{port, clock, pump, [this] { return settingsEndpoint(settings); }};
@@ -138,6 +140,27 @@ TEST_F(WindowAgainstSimulator, DownloadStoresTheMetersRecords) {
     QFile csv(dir.filePath("Logdata.csv"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_TRUE(csv.readLine().startsWith("Date / Time,"));
+}
+
+// Another program on the line (here a lock of this process's own): the download does not
+// start, and the reason names the holder.
+TEST_F(WindowAgainstSimulator, ALineHeldByAnotherProgramIsTheDownloadsFailureReason) {
+    PortLock holder;
+    QString why;
+    ASSERT_EQ(holder.tryLock(dir.filePath("com1"), &why), PortLock::Locked) << why.toStdString();
+    openWindow();
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(child<QLabel>("Label4")->text(), "Error in Downloading!!");
+    EXPECT_TRUE(child<QLabel>("DownloadReason")
+                    ->text()
+                    .contains(QStringLiteral("the port is in use by window_end_to_end_test, pid %1")
+                                  .arg(QCoreApplication::applicationPid())))
+        << child<QLabel>("DownloadReason")->text().toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("Logdata.csv")));
+
+    holder.release();
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(child<QLabel>("Label4")->text(), "Finished. Data in File");
 }
 
 } // namespace
