@@ -64,6 +64,11 @@ private:
     int expectedLength(const TransactionRow& row) const;
     double now() const;
     bool openPort();
+    // Opens `endpoint`; empty, or why it did not open.
+    QString tryOpen(const LinkEndpoint& endpoint);
+    // The port went away after an open: waits up to rideOutSeconds for the device to come
+    // back under the path first opened.
+    bool reopen();
     bool yieldAndLook();
     bool beginTransaction(int functionCode, int slave);
     // A stopped transaction's answer may still be arriving; the next one waits for it before
@@ -120,6 +125,8 @@ private:
     // The first endpoint that opened. A port that went away is opened with it again: a
     // change of the settings takes effect at the next start.
     std::optional<LinkEndpoint> firstOpened_;
+    // A wait for the device gave up: later opens try once each, until one succeeds.
+    bool rideOutSpent_ = false;
 };
 
 // A session for as long as it lives, when the link had none open.

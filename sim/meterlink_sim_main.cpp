@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <poll.h>
 #include <vector>
 
 using namespace meterlink;
@@ -117,44 +118,65 @@ int main(int argc, char* argv[]) {
     std::signal(SIGPIPE, SIG_IGN);
     const int stopFd = int(stopSignals.waitHandle());
 
-    PtyLink pty;
+    auto pty = std::make_unique<PtyLink>();
     QString error;
-    if (!pty.open(&error)) {
+    if (!pty->open(&error)) {
         printError(error);
         return ExitOsError;
     }
-    if (!pty.linkAt(options.linkPath, &error)) {
+    if (!pty->linkAt(options.linkPath, &error)) {
         printError(error);
         return ExitCantCreate;
     }
-    std::printf("meterlink-sim ready: %s linked at %s\n", qPrintable(pty.deviceName()),
+    std::printf("meterlink-sim ready: %s linked at %s\n", qPrintable(pty->deviceName()),
                 qPrintable(options.linkPath));
     std::fflush(stdout);
 
-    PtyServer server(bus, pty.masterFd(), options.baud);
     QByteArray control;
-    if (!options.controlPath.isEmpty()) {
-        server.setBeforeReceive([&]() {
-            QFile file(options.controlPath);
-            if (!file.open(QIODevice::ReadOnly))
-                return; // not written yet: the log stays as it is
-            const QByteArray text = file.read(4096);
-            if (text == control)
-                return;
-            control = text;
-            const LogControl change = parseLogControl(text);
-            for (const QString& e : change.errors)
-                printError(QStringLiteral("%1: %2").arg(options.controlPath, e));
-            records = change.records.value_or(records);
-            seed = change.seed.value_or(seed);
-            for (size_t index = 0; index < meters.size(); ++index)
-                meters[index]->setLog(logFor(static_cast<int>(index), records, seed));
-        });
-    }
-    const bool stopped = server.run(stopFd, &error);
-    if (!stopped) {
-        printError(error);
-        return ExitOsError;
+    const auto readControl = [&]() {
+        QFile file(options.controlPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return; // not written yet: the log stays as it is
+        const QByteArray text = file.read(4096);
+        if (text == control)
+            return;
+        control = text;
+        const LogControl change = parseLogControl(text);
+        for (const QString& e : change.errors)
+            printError(QStringLiteral("%1: %2").arg(options.controlPath, e));
+        records = change.records.value_or(records);
+        seed = change.seed.value_or(seed);
+        for (size_t index = 0; index < meters.size(); ++index)
+            meters[index]->setLog(logFor(static_cast<int>(index), records, seed));
+    };
+    bool unplugPending = options.unplugAt > 0;
+    for (;;) {
+        PtyServer server(bus, pty->masterFd(), options.baud);
+        if (!options.controlPath.isEmpty())
+            server.setBeforeReceive(readControl);
+        if (unplugPending)
+            server.setUnplugAt(options.unplugAt);
+        const bool stopped = server.run(stopFd, &error);
+        if (!stopped) {
+            printError(error);
+            return ExitOsError;
+        }
+        if (!server.unplugged())
+            break;
+        // Pulled out: the device and its link go; a new one comes under the same link.
+        unplugPending = false;
+        pty.reset();
+        pollfd stop{stopFd, POLLIN, 0};
+        if (::poll(&stop, 1, static_cast<int>(options.unpluggedFor * 1000.0)) > 0)
+            return 0;
+        pty = std::make_unique<PtyLink>();
+        if (!pty->open(&error) || !pty->linkAt(options.linkPath, &error)) {
+            printError(error);
+            return ExitOsError;
+        }
+        std::printf("meterlink-sim plugged in again: %s linked at %s\n",
+                    qPrintable(pty->deviceName()), qPrintable(options.linkPath));
+        std::fflush(stdout);
     }
     return 0;
 }

@@ -65,6 +65,19 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
             if (!v)
                 return outOfRange(0, 4294967295LL);
             seed = static_cast<quint32>(*v);
+        } else if (option == QLatin1String("--unplug")) {
+            const QStringList parts = value.split(QLatin1Char(':'));
+            bool countOk = false;
+            bool secondsOk = false;
+            const int at = parts.value(0).toInt(&countOk);
+            const double seconds = parts.value(1).toDouble(&secondsOk);
+            if (parts.size() != 2 || !countOk || !secondsOk || at < 1 || seconds < 0 ||
+                seconds > 3600)
+                return QStringLiteral("--unplug takes N:SECONDS (the N-th request, from 1; 0 to "
+                                      "3600 s), not \"%1\"")
+                    .arg(value);
+            unplugAt = at;
+            unpluggedFor = seconds;
         } else if (option == QLatin1String("--fault")) {
             if (const auto why = faults.add(value))
                 return *why;
@@ -81,7 +94,8 @@ QString simUsage() {
     return QStringLiteral(
                "Usage: meterlink-sim --link PATH [--scenario FILE] [--records N] [--baud B]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
-               "                     [--export-records FILE] [--control FILE] [--help]\n"
+               "                     [--export-records FILE] [--control FILE]\n"
+               "                     [--unplug N:SECONDS] [--help]\n"
                "\n"
                "Serves a simulated meter (Modbus RTU slave, functions 3, 16 and 96) on a\n"
                "pseudo-terminal and links PATH to it. Prints one ready line, then answers\n"
@@ -104,6 +118,9 @@ QString simUsage() {
                "                         \"seed S\" restarts them with other readings\n"
                "  --fault KIND[:ARG]     silent | ignore:K | badcrc[:K] | exception:C[:FUNCTION]\n"
                "                         | truncate:K | noise | delay:SECONDS (repeatable)\n"
+               "  --unplug N:SECONDS     the line vanishes as the N-th request arrives (it is\n"
+               "                         not answered) and comes back SECONDS later on a new\n"
+               "                         pseudo-terminal under the same link\n"
                "\n") +
            meterScenarioHelp();
 }

@@ -195,6 +195,24 @@ TEST_F(CliEndToEndTest, AFullDiskIsToldInTheSystemsWords) {
     }
 }
 
+// The meter's line vanishes mid-download and comes back under the same com1 link on a new
+// pseudo-terminal 2.5 s later: the download waits for it and writes what an undisturbed one
+// writes.
+TEST_F(CliEndToEndTest, ADownloadRidesOutAnUnplugUnderTheLinkFirstOpened) {
+    for (const char* name : {"calm.csv", "unplugged.csv"}) {
+        QStringList arguments = {"--records", "1234"};
+        if (QByteArray(name) == "unplugged.csv")
+            arguments << "--unplug"
+                      << "5:2.5";
+        Simulator sim(dir(), arguments);
+        ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
+        const CliRun run = runCli(dir(), {"download", "--out", name});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString() << sim.said().toStdString();
+    }
+    EXPECT_EQ(linesOf(path("unplugged.csv")), linesOf(path("calm.csv")));
+    EXPECT_GT(linesOf(path("calm.csv")).size(), 100);
+}
+
 TEST_F(CliEndToEndTest, KeysReachTheMeterInOrderAndTheDisplayShowsFourLines) {
     QFile scenario(path("plain.scn"));
     ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));

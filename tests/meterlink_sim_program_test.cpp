@@ -68,9 +68,12 @@ TEST(SimOptionsTest, ReadsEveryOption) {
     EXPECT_TRUE(o.faults.noise);
     EXPECT_EQ(o.faults.ignoreEvery, 3);
     SimOptions line;
-    EXPECT_FALSE(line.parse({"--link", "x", "--slave", "1,7", "--control", "c"}));
+    EXPECT_FALSE(
+        line.parse({"--link", "x", "--slave", "1,7", "--control", "c", "--unplug", "5:2.5"}));
     EXPECT_EQ(line.slaveIds, QList<int>({1, 7}));
     EXPECT_EQ(line.controlPath, QString("c"));
+    EXPECT_EQ(line.unplugAt, 5);
+    EXPECT_EQ(line.unpluggedFor, 2.5);
 }
 
 TEST(SimOptionsTest, RejectsBadCommandLines) {
@@ -82,6 +85,8 @@ TEST(SimOptionsTest, RejectsBadCommandLines) {
                                  {"--link", "x", "--slave", "7-1"},
                                  {"--link", "x", "--records", "-1"},
                                  {"--link", "x", "--fault", "loud"},
+                                 {"--link", "x", "--unplug", "0:1"},
+                                 {"--link", "x", "--unplug", "3"},
                                  {"--link", "x", "--colour", "red"},
                                  {"--link", "x", "stray"}};
     for (const QStringList& args : bad) {

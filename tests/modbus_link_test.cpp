@@ -514,6 +514,44 @@ TEST_F(Link, EndpointOfTheFirstOpenStaysForTheRunAndReopensAVanishedPort) {
     EXPECT_EQ(endpointAsked, 1);
 }
 
+// An adapter unplugged and plugged in again (here across midnight): the next transaction
+// waits for it under the path and speed first opened; one that does not come back within 5 s
+// is said so, and later transactions do not wait again.
+TEST_F(Link, VanishedDeviceIsWaitedForUnderTheFirstPathAndGivenUpAfterFiveSeconds) {
+    clock.setTimeOfDay(86396.5);
+    answerWith({{registerAnswer(hex("0102"))}});
+    ASSERT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    endpoint = LinkEndpoint{QStringLiteral("other"), 19200, QString()};
+
+    port.unplug();
+    port.setOpenFailure(QStringLiteral("line: No such file or directory"));
+    const double unplugged = clock.elapsed();
+    pump.setHook([&] {
+        if (clock.elapsed() > unplugged + 2.5)
+            port.setOpenFailure(QString());
+    });
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_GT(clock.elapsed() - unplugged, 2.5);
+    EXPECT_LT(clock.elapsed() - unplugged, 2.7);
+    EXPECT_EQ(port.deviceName(), QStringLiteral("line"));
+    EXPECT_EQ(port.baud(), 9600);
+
+    pump.setHook(nullptr);
+    port.unplug();
+    port.setOpenFailure(QStringLiteral("line: No such file or directory"));
+    const double goneAgain = clock.elapsed();
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
+    EXPECT_EQ(describe(link.lastFailure()),
+              QStringLiteral("The serial adapter line disappeared (unplugged?) and did not come "
+                             "back within 5 s"));
+    EXPECT_GT(clock.elapsed() - goneAgain, 5.0);
+    EXPECT_LT(clock.elapsed() - goneAgain, 5.1);
+    const double after = clock.elapsed();
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
+    EXPECT_LT(clock.elapsed() - after, 0.01);
+    EXPECT_EQ(endpointAsked, 1);
+}
+
 TEST_F(Link, UnusableEndpointDoesNotOpenAndSaysWhy) {
     endpoint = LinkEndpoint{QStringLiteral("line"), 0,
                             QStringLiteral("baud rate \"fast\" is not a number")};

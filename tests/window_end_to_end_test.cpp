@@ -46,7 +46,7 @@ protected:
         previousDir = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(dir.path()));
         qputenv("METERLINK_LOCK_DIR", QFile::encodeName(dir.path()));
-        startSimulator();
+        startSimulator({});
     }
 
     void TearDown() override {
@@ -59,14 +59,15 @@ protected:
         QDir::setCurrent(previousDir);
     }
 
-    void startSimulator() {
+    void startSimulator(const QStringList& extra) {
         QFile scenario(dir.filePath("plain.scn"));
         ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
         scenario.write("display-mode plain\n");
         scenario.close();
         sim.setProgram(QStringLiteral(METERLINK_SIM_PATH));
-        sim.setArguments(
-            {"--link", dir.filePath("com1"), "--scenario", scenario.fileName(), "--records", "25"});
+        sim.setArguments(QStringList{"--link", dir.filePath("com1"), "--scenario",
+                                     scenario.fileName(), "--records", "25"} +
+                         extra);
         sim.setWorkingDirectory(dir.path());
         sim.start();
         ASSERT_TRUE(sim.waitForStarted(kGenerousMs)) << sim.errorString().toStdString();
@@ -140,6 +141,26 @@ TEST_F(WindowAgainstSimulator, DownloadStoresTheMetersRecords) {
     QFile csv(dir.filePath("Logdata.csv"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_TRUE(csv.readLine().startsWith("Date / Time,"));
+}
+
+// The adapter pulled out during a download and back 2.5 s later under the com1 link the
+// Comm1 choice resolved to: the download completes as an undisturbed one does.
+TEST_F(WindowAgainstSimulator, DownloadRidesOutAnUnplugUnderTheCommLink) {
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(kGenerousMs));
+    startSimulator({"--records", "300", "--unplug", "5:2.5"});
+    openWindow();
+    QByteArray csv[2];
+    for (QByteArray& bytes : csv) {
+        child<QPushButton>("Command2")->click();
+        EXPECT_EQ(child<QLabel>("Label4")->text(), "Finished. Data in File")
+            << child<QLabel>("DownloadReason")->text().toStdString();
+        QFile file(dir.filePath("Logdata.csv"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        bytes = file.readAll();
+    }
+    EXPECT_EQ(csv[0], csv[1]); // the second, undisturbed
+    EXPECT_GT(csv[0].count('\n'), 50);
 }
 
 // Another program on the line (here a lock of this process's own): the download does not
