@@ -51,6 +51,8 @@ bool commandTakes(CliCommand command, const QString& option) {
         return option == QLatin1String("--watch");
     case CliCommand::Read:
         return option == QLatin1String("--repeat");
+    case CliCommand::Scan:
+        return option == QLatin1String("--first");
     default:
         return false;
     }
@@ -58,7 +60,7 @@ bool commandTakes(CliCommand command, const QString& option) {
 
 bool takesValue(const QString& option) {
     return option != QLatin1String("--watch") && option != QLatin1String("--append") &&
-           option != QLatin1String("--bom");
+           option != QLatin1String("--bom") && option != QLatin1String("--first");
 }
 
 void applyFlag(CliOptions& options, const QString& option) {
@@ -68,6 +70,8 @@ void applyFlag(CliOptions& options, const QString& option) {
         options.append = true;
     else if (option == QLatin1String("--bom"))
         options.byteOrderMark = true;
+    else if (option == QLatin1String("--first"))
+        options.first = true;
 }
 
 // A whole decimal number (or hexadecimal with 0x when `hex` allows) within bounds.
@@ -337,7 +341,7 @@ QString usageLine(CliCommand command) {
         return QStringLiteral("usage: meterlink-cli ports");
     case CliCommand::Scan:
         return QStringLiteral("usage: meterlink-cli scan [--device PATH] [--port N] [--slave IDS] "
-                              "[--baud RATES]");
+                              "[--baud RATES] [--first]");
     case CliCommand::None:
         break;
     }
@@ -453,18 +457,22 @@ QString helpText(CliCommand command) {
                    "\n\n"
                    "Finds the meter: reads the logger state at each speed and slave ID and "
                    "lists\n"
-                   "what answered (speed, slave ID, records used), then how long the scan "
-                   "took.\n"
-                   "Each try waits 0.1 s for the meter to turn round plus the time the "
-                   "request and\n"
-                   "its 21-byte answer take on the wire at that speed (0.34 s in all at 1200 "
-                   "baud,\n"
-                   "0.13 s at 9600), so a slow line gets the longer wait it needs. Ctrl-C "
-                   "stops it\n"
-                   "with what it found so far.\n\n"
-                   "  --slave IDS    the IDs to try (default 1-247)\n"
+                   "what answered (speed, slave ID, records used, or \"answers, exception "
+                   "N\"), then\n"
+                   "which speeds and IDs were tried and how long the scan took. The likeliest "
+                   "places\n"
+                   "come first: every speed at slave IDs 1, 247 and the settings' own, each "
+                   "try\n"
+                   "waiting 0.5 s for a slow meter or gateway plus the wire time; then the "
+                   "other IDs\n"
+                   "with 0.1 s, and a second, long look wherever something was heard. All "
+                   "255 IDs\n"
+                   "at the seven speeds take about 5 minutes. Ctrl-C stops it with what it "
+                   "found.\n\n"
+                   "  --slave IDS    the IDs to try (default 1-255)\n"
                    "  --baud RATES   the speeds to try (default "
-                   "1200,2400,4800,9600,19200,38400)\n") +
+                   "1200,2400,4800,9600,14400,19200,38400)\n"
+                   "  --first        stop at the first meter found\n") +
                QStringLiteral(
                    "  --port N       use port CommN (1 to 4), as for the other commands\n"
                    "  --device PATH  use this serial device, whatever the port "

@@ -222,10 +222,17 @@ int runCli(const QStringList& arguments, Console& console) {
         status = commands.readRegisters(options.address, options.count, options.repeat);
         break;
     case CliCommand::Ports:
-    case CliCommand::Scan:
-        status = runScan(chosenDevice(options, settings), options.scanBauds, options.slaves,
-                         console, [&stop] { return stopAsked(stop); });
+    case CliCommand::Scan: {
+        ScanPlan plan;
+        plan.bauds = options.scanBauds;
+        plan.slaves = options.slaves;
+        plan.likelySlave = settings.SlaveId;
+        plan.likelyBaud = settings.BaudText.toInt();
+        plan.first = options.first;
+        status = runScan(chosenDevice(options, settings), plan, console,
+                         [&stop] { return stopAsked(stop); });
         break;
+    }
     case CliCommand::None:
         break;
     }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -232,16 +233,56 @@ TEST_F(CollectEndToEndTest, ARunFindingThePortLockedExits4AtOnceNamingTheHolder)
     qunsetenv("METERLINK_LOCK_DIR");
 }
 
-TEST_F(CollectEndToEndTest, ScanFindsAMeterAt9600BaudAsSlave7) {
-    Simulator sim(dir(), {"--slave", "7", "--baud", "9600", "--records", "321"});
+// What a scan finds and says: a meter at an ID of the long tail, an exception answer (some
+// meter is there), and a slow meter (0.3 s, as behind a gateway) at 14400 baud found first.
+struct ScanCase {
+    const char* name;
+    QStringList sim;
+    QStringList scan;
+    QList<QByteArray> found;
+    const char* summary; // a pattern
+};
+
+class Scan : public CollectEndToEndTest, public ::testing::WithParamInterface<ScanCase> {};
+
+TEST_P(Scan, ListsWhatAnsweredAndWhatWasTried) {
+    const ScanCase& c = GetParam();
+    Simulator sim(dir(), c.sim);
     ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
-    const CliRun scan = run({"scan", "--slave", "5-8", "--baud", "38400,9600,1200"});
+    const CliRun scan = run(QStringList{"scan"} + c.scan);
     EXPECT_EQ(scan.status, 0) << scan.err.toStdString();
-    const QList<QByteArray> lines = scan.out.split('\n');
-    ASSERT_EQ(lines.size(), 3) << scan.out.data();
-    EXPECT_EQ(lines[0], QByteArray("found: 9600 baud, slave 7, records used 321"));
-    EXPECT_TRUE(lines[1].startsWith("1 of 12 tries answered; the scan took ")) << lines[1].data();
+    QList<QByteArray> lines = scan.out.split('\n');
+    ASSERT_EQ(lines.size(), c.found.size() + 2) << scan.out.data();
+    for (qsizetype i = 0; i < c.found.size(); ++i)
+        EXPECT_EQ(lines[i], c.found[i]);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1$").arg(c.summary))
+                    .match(QString::fromUtf8(lines[c.found.size()]))
+                    .hasMatch())
+        << scan.out.data();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Scan,
+    ::testing::Values(
+        ScanCase{"At9600AsSlave7",
+                 {"--slave", "7", "--baud", "9600", "--records", "321"},
+                 {"--slave", "5-8", "--baud", "38400,9600,1200"},
+                 {"found: 9600 baud, slave 7, records used 321"},
+                 "1 of 12 tries answered \\(38400,9600,1200 baud; slave IDs 5-8\\); the scan took "
+                 "[0-9.]+ s"},
+        ScanCase{
+            "ExceptionAnswer",
+            {"--slave", "240", "--fault", "exception:2"},
+            {"--slave", "240-255", "--baud", "38400"},
+            {"found: 38400 baud, slave 240, answers, exception 2"},
+            "1 of 16 tries answered \\(38400 baud; slave IDs 240-255\\); the scan took [0-9.]+ s"},
+        ScanCase{"SlowMeterFirst",
+                 {"--slave", "7", "--baud", "14400", "--fault", "delay:0.3"},
+                 {"--first", "--baud", "14400,9600"},
+                 {"found: 14400 baud, slave 7, records used 200"},
+                 "1 of 1[0-3] tries answered \\(14400,9600 baud; slave IDs 1-(8|9|10),247\\); the "
+                 "scan took [0-9.]+ s \\(stopped at the first found\\)"}),
+    [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace meterlink
