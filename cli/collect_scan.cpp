@@ -6,7 +6,6 @@
 #include "logger/meter_float.h"
 #include "modbus/crc16.h"
 #include "modbus/meter_registers.h"
-#include "modbus/slave_id_list.h"
 #include "platform/make_serial_port.h"
 
 #include <QCoreApplication>
@@ -15,7 +14,7 @@
 #include <QSet>
 #include <QThread>
 
-#include <optional>
+#include <algorithm>
 
 namespace meterlink {
 

@@ -27,6 +27,7 @@ bool looksLikePath(const QString& endpoint) {
            !endpoint.contains(QLatin1Char(':')) || QFileInfo::exists(endpoint);
 }
 
+#ifdef Q_OS_UNIX
 QString programName() {
     if (QCoreApplication::instance()) {
         const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
@@ -36,7 +37,6 @@ QString programName() {
     return QStringLiteral("meterlink");
 }
 
-#ifdef Q_OS_UNIX
 QString systemWords(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
