@@ -84,14 +84,15 @@ public:
 
     // One pass over `slaves` at one speed; false when the port did not open.
     bool pass(qint32 baud, const QList<int>& slaves, double turnaround);
-    bool done() const { return stopped_() || (first_ && found_ > 0); }
+    bool done() const { return stopped_() || (first_ && found > 0); }
 
-    int found_ = 0;
-    int tried_ = 0;
-    int tries_ = 1;
-    QSet<qint64> triedPlaces_;
-    QList<qint32> baudsTried_;
-    QList<int> slavesTried_;
+    // What the summary tells: meters found, places (speed and ID) tried of all planned.
+    int found = 0;
+    int tried = 0;
+    int tries = 1;
+    QSet<qint64> triedPlaces;
+    QList<qint32> baudsTried;
+    QList<int> slavesTried;
 
 private:
     Heard ask(SerialPort& port, qint32 baud, int slave, double turnaround);
@@ -130,7 +131,7 @@ void Scan::show(qint32 baud, int slave, const Heard& heard) {
     if (shown_.contains(qint64(baud) * 256 + slave))
         return;
     shown_.insert(qint64(baud) * 256 + slave);
-    ++found_;
+    ++found;
     if (console_.errIsTerminal)
         console_.err.write("\r\x1b[K");
     const QString what =
@@ -153,22 +154,22 @@ bool Scan::pass(qint32 baud, const QList<int>& slaves, double turnaround) {
             QStringLiteral("meterlink-cli: cannot open %1: %2").arg(device_, port->errorText()));
         return false;
     }
-    if (!baudsTried_.contains(baud))
-        baudsTried_ << baud;
+    if (!baudsTried.contains(baud))
+        baudsTried << baud;
     QList<int> again; // where something was heard: a second, long look
     const QSet<int> asked(slaves.cbegin(), slaves.cend());
     for (const int slave : slaves) {
         if (done())
             return true;
         const qint64 place = qint64(baud) * 256 + slave;
-        if (!triedPlaces_.contains(place)) {
-            triedPlaces_.insert(place);
-            ++tried_;
+        if (!triedPlaces.contains(place)) {
+            triedPlaces.insert(place);
+            ++tried;
         }
-        if (!slavesTried_.contains(slave))
-            slavesTried_ << slave;
-        if (console_.errIsTerminal && tried_ * 100 / tries_ != shownPercent_) {
-            shownPercent_ = tried_ * 100 / tries_;
+        if (!slavesTried.contains(slave))
+            slavesTried << slave;
+        if (console_.errIsTerminal && tried * 100 / tries != shownPercent_) {
+            shownPercent_ = tried * 100 / tries;
             console_.err.write(ConsoleDownloadView::progressBarText(shownPercent_).toUtf8() +
                                QStringLiteral(" %1 baud, slave %2 ").arg(baud).arg(slave).toUtf8());
         }
@@ -228,7 +229,7 @@ int runScan(const QString& device, const ScanPlan& plan, Console& console,
     QElapsedTimer took;
     took.start();
     Scan scan(device, console, stopped, plan.first);
-    scan.tries_ = int(bauds.size() * slaves.size());
+    scan.tries = int(bauds.size() * slaves.size());
     bool opened = true;
     for (const qint32 baud : bauds)
         opened = opened && scan.pass(baud, likely, slowTurnaround);
@@ -240,21 +241,21 @@ int runScan(const QString& device, const ScanPlan& plan, Console& console,
     if (console.errIsTerminal)
         console.err.write("\r\x1b[K");
     QStringList speeds;
-    for (const qint32 baud : scan.baudsTried_)
+    for (const qint32 baud : scan.baudsTried)
         speeds << QString::number(baud);
-    const bool complete = scan.tried_ == scan.tries_;
+    const bool complete = scan.tried == scan.tries;
     printLine(console.out,
               QStringLiteral("%1 of %2 tries answered (%3 baud; slave IDs %4); the scan took "
                              "%5 s%6")
-                  .arg(scan.found_)
-                  .arg(scan.tried_)
-                  .arg(speeds.join(QLatin1Char(',')), idsText(scan.slavesTried_))
+                  .arg(scan.found)
+                  .arg(scan.tried)
+                  .arg(speeds.join(QLatin1Char(',')), idsText(scan.slavesTried))
                   .arg(took.elapsed() / 1000.0, 0, 'f', 1)
-                  .arg(stopped()         ? QStringLiteral(" (stopped)")
-                       : complete        ? QString()
-                       : scan.found_ > 0 ? QStringLiteral(" (stopped at the first found)")
-                                         : QString()));
-    return scan.found_ > 0 ? ExitDone : ExitLinkFailed;
+                  .arg(stopped()        ? QStringLiteral(" (stopped)")
+                       : complete       ? QString()
+                       : scan.found > 0 ? QStringLiteral(" (stopped at the first found)")
+                                        : QString()));
+    return scan.found > 0 ? ExitDone : ExitLinkFailed;
 }
 
 } // namespace meterlink
