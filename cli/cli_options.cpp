@@ -52,6 +52,8 @@ bool commandTakes(CliCommand command, const QString& option) {
         return option == QLatin1String("--watch");
     case CliCommand::Read:
         return option == QLatin1String("--repeat");
+    case CliCommand::Scan:
+        return option == QLatin1String("--first");
     default:
         return false;
     }
@@ -59,7 +61,7 @@ bool commandTakes(CliCommand command, const QString& option) {
 
 bool takesValue(const QString& option) {
     return option != QLatin1String("--watch") && option != QLatin1String("--append") &&
-           option != QLatin1String("--bom");
+           option != QLatin1String("--bom") && option != QLatin1String("--first");
 }
 
 void applyFlag(CliOptions& options, const QString& option) {
@@ -69,6 +71,8 @@ void applyFlag(CliOptions& options, const QString& option) {
         options.append = true;
     else if (option == QLatin1String("--bom"))
         options.byteOrderMark = true;
+    else if (option == QLatin1String("--first"))
+        options.first = true;
 }
 
 // A whole decimal number (or hexadecimal with 0x when `hex` allows) within bounds.
@@ -129,21 +133,18 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
     } else if (option == QLatin1String("--slave") &&
                (options.command == CliCommand::Download || options.command == CliCommand::Scan)) {
         // Lists: several meters on one line, or the IDs a scan tries.
-        const int lowest = options.command == CliCommand::Scan ? 1 : 0;
-        const int highest = options.command == CliCommand::Scan ? 247 : 255;
-        const auto slaves = parseIdList(value, lowest, highest);
+        // 0 is the broadcast address: no meter answers it.
+        const auto slaves = parseIdList(value, 1, 255);
         if (!slaves)
-            return QStringLiteral("--slave takes slave IDs from %1 to %2, one or a list such as "
-                                  "1,2,7 or 3-5, not \"%3\"")
-                .arg(lowest)
-                .arg(highest)
+            return QStringLiteral("--slave takes slave IDs from 1 to 255, one or a list such as "
+                                  "1,2,7 or 3-5, not \"%1\"")
                 .arg(value);
         options.slaves = *slaves;
         options.link.slave = slaves->first();
     } else if (option == QLatin1String("--slave")) {
-        const auto slave = wholeNumber(value, 0, 255);
+        const auto slave = wholeNumber(value, 1, 255);
         if (!slave)
-            return rangeError(QStringLiteral("--slave"), value, 0, 255);
+            return rangeError(QStringLiteral("--slave"), value, 1, 255);
         options.link.slave = int(*slave);
     } else if (option == QLatin1String("--trace")) {
         if (value.isEmpty())
@@ -344,7 +345,7 @@ QString usageLine(CliCommand command) {
         return QStringLiteral("usage: meterlink-cli ports");
     case CliCommand::Scan:
         return QStringLiteral("usage: meterlink-cli scan [--device PATH] [--port N] [--slave IDS] "
-                              "[--baud RATES]");
+                              "[--baud RATES] [--first]");
     case CliCommand::None:
         break;
     }
@@ -365,14 +366,15 @@ QString helpText(CliCommand command) {
         "                 then the gateway's serial speed\n"
         "  --baud B       line speed: 1200, 2400, 4800, 9600, 14400, 19200, 38400,\n"
         "                 or 300, 600, 57600, 115200\n"
-        "  --slave ID     the meter's Modbus slave ID, 0 to 255\n"
+        "  --slave ID     the meter's Modbus slave ID, 1 to 255\n"
         "  --trace FILE   append every frame sent and received, with its time of day,\n"
         "                 and every resend, time-out, CRC failure and exception answer,\n"
         "                 one line each, written as it happens\n"
         "  --help         this help\n");
     const QString exits = QStringLiteral(
         "Exit status: 0 done; 2 the meter did not answer (or the port did not open), the\n"
-        "reason on stderr; 64 bad usage; 130 / 143 stopped by SIGINT / SIGTERM.\n");
+        "reason on stderr; 4 the port is in use by another meterlink program (named on\n"
+        "stderr); 64 bad usage; 130 / 143 stopped by SIGINT / SIGTERM.\n");
 
     switch (command) {
     case CliCommand::Download:
@@ -411,7 +413,7 @@ QString helpText(CliCommand command) {
                    "had, in the\norder listed): 3 the file was not written (an earlier file "
                    "of that name is left\nas it was, or an append was refused); 2 the "
                    "download failed, the reason on stderr;\n5 the log was restarted "
-                   "(--on-restart=fail); 4 the port is in use by another\nmeterlink-cli run; "
+                   "(--on-restart=fail); 4 the port is in use by another\nmeterlink program; "
                    "1 the log is empty (no file written); 0 exported (or no new\nrecords); 64 "
                    "bad usage; 130 / 143 stopped by SIGINT / SIGTERM (no file written,\nthe "
                    "trace complete).\n");
@@ -461,24 +463,28 @@ QString helpText(CliCommand command) {
                    "\n\n"
                    "Finds the meter: reads the logger state at each speed and slave ID and "
                    "lists\n"
-                   "what answered (speed, slave ID, records used), then how long the scan "
-                   "took.\n"
-                   "Each try waits 0.1 s for the meter to turn round plus the time the "
-                   "request and\n"
-                   "its 21-byte answer take on the wire at that speed (0.34 s in all at 1200 "
-                   "baud,\n"
-                   "0.13 s at 9600), so a slow line gets the longer wait it needs. Ctrl-C "
-                   "stops it\n"
-                   "with what it found so far.\n\n"
-                   "  --slave IDS    the IDs to try (default 1-247)\n"
+                   "what answered (speed, slave ID, records used, or \"answers, exception "
+                   "N\"), then\n"
+                   "which speeds and IDs were tried and how long the scan took. The likeliest "
+                   "places\n"
+                   "come first: every speed at slave IDs 1, 247 and the settings' own, each "
+                   "try\n"
+                   "waiting 0.5 s for a slow meter or gateway plus the wire time; then the "
+                   "other IDs\n"
+                   "with 0.1 s, and a second, long look wherever something was heard. All "
+                   "255 IDs\n"
+                   "at the seven speeds take about 5 minutes. Ctrl-C stops it with what it "
+                   "found.\n\n"
+                   "  --slave IDS    the IDs to try (default 1-255)\n"
                    "  --baud RATES   the speeds to try (default "
-                   "1200,2400,4800,9600,19200,38400)\n") +
+                   "1200,2400,4800,9600,14400,19200,38400)\n"
+                   "  --first        stop at the first meter found\n") +
                QStringLiteral(
                    "  --port N       use port CommN (1 to 4), as for the other commands\n"
                    "  --device PATH  use this serial device, whatever the port "
                    "says\n") +
                QStringLiteral("\nExit status: 0 a meter answered; 2 none did (or the port did "
-                              "not open);\n4 the port is in use by another meterlink-cli; 64 "
+                              "not open);\n4 the port is in use by another meterlink program; 64 "
                               "bad usage; 130 / 143 stopped.\n");
     case CliCommand::None:
         break;
@@ -495,9 +501,8 @@ QString helpText(CliCommand command) {
                "  scan                  find the meter's speed and slave ID\n\n"
                "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
            linkOptions + QLatin1Char('\n') + exits +
-           QStringLiteral("download also returns 1 (empty log), 3 (file not written), 4 (port in "
-                          "use by another\n"
-                          "run) and 5 (log restarted); see download --help.\n");
+           QStringLiteral("download also returns 1 (empty log), 3 (file not written) and 5 (log\n"
+                          "restarted); see download --help.\n");
 }
 
 } // namespace meterlink

@@ -31,6 +31,7 @@ struct CliOptions {
     bool byteOrderMark = false;
     // scan
     QList<qint32> scanBauds;
+    bool first = false; // --first: stop at the first meter found
     // display
     bool watch = false;
     // key

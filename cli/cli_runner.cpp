@@ -6,11 +6,12 @@
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
 #include "cli/meter_commands.h"
+#include "cli/output_folder.h"
 #include "cli/port_listing.h"
-#include "cli/port_lock.h"
 #include "cli/stop_signals.h"
 #include "modbus/modbus_link.h"
 #include "platform/make_serial_port.h"
+#include "platform/port_lock.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
 #include "platform/tcp_device.h"
@@ -138,12 +139,25 @@ int runCli(const QStringList& arguments, Console& console) {
 
     const QDateTime started = QDateTime::currentDateTime();
     const Settings settings = startingSettings(options, console);
-    // Scheduled runs must never talk over each other on one line, nor wait for each other.
+    if (options.command == CliCommand::Download) {
+        // Found now, not after a download that may take half an hour.
+        const QList<int> slaves =
+            options.slaves.isEmpty() ? QList<int>{settings.SlaveId} : options.slaves;
+        for (const int slave : slaves) {
+            const QString problem =
+                outputFolderProblem(expandOutName(settings.SaveFileName, slave, started));
+            if (!problem.isEmpty()) {
+                printLine(console.err, QStringLiteral("meterlink-cli: ") + problem);
+                return ExitFileNotWritten;
+            }
+        }
+    }
+    // Two programs must never talk over each other on one line, nor wait for each other:
+    // every command that opens the port holds its lock for the whole run.
     PortLock portLock;
-    if (options.command == CliCommand::Download || options.command == CliCommand::Scan) {
+    {
         QString why;
-        const QString device = chosenDevice(options, settings);
-        const PortLock::Result locked = portLock.tryLock(device, &why);
+        const PortLock::Result locked = portLock.tryLock(chosenDevice(options, settings), &why);
         if (locked != PortLock::Locked) {
             printLine(console.err, QStringLiteral("meterlink-cli: ") + why);
             if (locked == PortLock::HeldByAnother)
@@ -211,20 +225,24 @@ int runCli(const QStringList& arguments, Console& console) {
     case CliCommand::Ports:
     case CliCommand::Scan: {
         const QString scanned = chosenDevice(options, settings);
-        QList<qint32> bauds = options.scanBauds;
+        ScanPlan plan;
+        plan.bauds = options.scanBauds;
+        plan.slaves = options.slaves;
+        plan.likelySlave = settings.SlaveId;
+        plan.likelyBaud = settings.BaudText.toInt();
+        plan.first = options.first;
         if (isTcpDeviceName(scanned)) {
             // A gateway's serial line runs at the one speed it is set to.
-            if (bauds.size() > 1) {
+            if (plan.bauds.size() > 1) {
                 printLine(console.err, QStringLiteral("meterlink-cli: a gateway's line has the "
                                                       "one speed it is set to: give --baud "
                                                       "one rate"));
                 return ExitUsage;
             }
-            if (bauds.isEmpty())
-                bauds = {settingsEndpoint(settings, QStringLiteral("."), scanned).baud};
+            if (plan.bauds.isEmpty())
+                plan.bauds = {settingsEndpoint(settings, QStringLiteral("."), scanned).baud};
         }
-        status =
-            runScan(scanned, bauds, options.slaves, console, [&stop] { return stopAsked(stop); });
+        status = runScan(scanned, plan, console, [&stop] { return stopAsked(stop); });
         break;
     }
     case CliCommand::None:

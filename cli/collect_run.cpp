@@ -79,7 +79,9 @@ std::optional<QByteArray> csvBytes(const GridModel& grid, qint32 lastRow, const 
 
 bool writeWhole(const QString& path, const QByteArray& bytes, QString* why) {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    // Unbuffered, as the CSV writer: a full disk is then told in the system's words.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeEveryByte(file, bytes) &&
+        file.commit())
         return true;
     *why = QStringLiteral("Cannot write %1: %2")
                .arg(QDir::toNativeSeparators(path), file.errorString());

@@ -53,6 +53,7 @@ QString LinkTrace::eventKind(const LinkFailure& failure) {
     case LinkFault::CrcMismatch:
         return QStringLiteral("CRC failure");
     case LinkFault::PortNotOpened:
+    case LinkFault::DeviceGone:
         return QStringLiteral("port");
     case LinkFault::BadArgument:
     case LinkFault::BadSlave:

@@ -82,11 +82,12 @@ qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
     const QByteArray bytes = csvFileBytes(text, codePage_);
 
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: a write that fails (a full disk) then keeps the system's words for it.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
         return 0;
     }
-    if (file.write(bytes) != bytes.size()) {
+    if (!writeEveryByte(file, bytes)) {
         failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
         file.cancelWriting();
         return 0;
@@ -96,6 +97,17 @@ qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
         return 0;
     }
     return -1;
+}
+
+bool writeEveryByte(QIODevice& device, const QByteArray& bytes) {
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = device.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
 }
 
 } // namespace meterlink

@@ -3,6 +3,7 @@
 #include "logger/channel_flags.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 #include <functional>
@@ -46,5 +47,9 @@ private:
     CodePage codePage_;
     QString failureReason_;
 };
+
+// Writes every byte: a short write (the disk filled up) is followed by another, whose
+// failure gives the device the system's reason instead of none.
+bool writeEveryByte(QIODevice& device, const QByteArray& bytes);
 
 } // namespace meterlink

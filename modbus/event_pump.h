@@ -9,6 +9,10 @@ class EventPump {
 public:
     virtual ~EventPump() = default;
     virtual void yield() = 0;
+    // The same for a caller that has nothing to look at until time passes (a device that
+    // is to come back): the application's pump then sleeps until the next event or its
+    // short timer, whatever its wait condition says.
+    virtual void rest() { yield(); }
 };
 
 } // namespace meterlink

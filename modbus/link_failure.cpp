@@ -33,6 +33,11 @@ QString describe(const LinkFailure& f) {
         return QStringLiteral("Port %1 not opened: %2")
             .arg(f.device.isEmpty() ? QStringLiteral("(none)") : f.device,
                  f.osReason.isEmpty() ? QStringLiteral("unknown reason") : f.osReason);
+    case LinkFault::DeviceGone:
+        return QStringLiteral("The serial adapter %1 disappeared (unplugged?) and did not come "
+                              "back within %2 s")
+            .arg(f.device)
+            .arg(rideOutSeconds);
     case LinkFault::BadSlave:
         return f.slave == 0
                    ? QStringLiteral("No request sent: slave ID 0 is the Modbus broadcast "

@@ -7,6 +7,7 @@ namespace meterlink {
 enum class LinkFault {
     None,
     PortNotOpened, // the OS refused the device; osReason says why
+    DeviceGone,    // the device went away and did not come back in time
     BadArgument,   // a value that cannot become a frame byte; nothing was sent
     BadSlave,      // no meter can answer this slave ID; nothing was sent
     Busy,          // another transaction was waiting; nothing was sent
@@ -29,6 +30,10 @@ struct LinkFailure {
     int exceptionCode = -1;
     QString osReason;
 };
+
+// How long a transaction waits for a device that went away to come back (an adapter's
+// reset or a replug takes a second or two).
+constexpr int rideOutSeconds = 5;
 
 // The one table of words for failures.
 QString describe(const LinkFailure& failure);

@@ -99,11 +99,7 @@ qint32 ModbusLink::CrcUpdate(qint32 value) {
     return state_.CrcRegister;
 }
 
-bool ModbusLink::openPort() {
-    if (port_.isOpen()) {
-        return true;
-    }
-    const LinkEndpoint endpoint = firstOpened_ ? *firstOpened_ : endpoint_();
+QString ModbusLink::tryOpen(const LinkEndpoint& endpoint) {
     openedDevice_ = endpoint.device;
     openedBaud_ = endpoint.baud;
     QString reason;
@@ -115,20 +111,74 @@ bool ModbusLink::openPort() {
         port_.configure(endpoint.device, endpoint.baud);
         if (!port_.open() || !port_.isOpen()) {
             reason = port_.errorText();
+            if (reason.isEmpty()) {
+                reason = QStringLiteral("the port did not open");
+            }
         }
-    }
-    if (reason.isNull()) {
-        qCDebug(lcLink) << "opened" << endpoint.device << "at" << endpoint.baud << "baud";
-        if (!firstOpened_) {
-            firstOpened_ = endpoint;
-        }
-        return true;
     }
     if (reason.isEmpty()) {
-        reason = QStringLiteral("the port did not open");
+        qCDebug(lcLink) << "opened" << endpoint.device << "at" << endpoint.baud << "baud";
+    }
+    return reason;
+}
+
+bool ModbusLink::openPort() {
+    if (port_.isOpen()) {
+        return true;
+    }
+    if (firstOpened_) {
+        return reopen();
+    }
+    const LinkEndpoint endpoint = endpoint_();
+    const QString reason = tryOpen(endpoint);
+    if (reason.isEmpty()) {
+        firstOpened_ = endpoint;
+        return true;
     }
     failure_ = LinkFailure{};
     failure_.fault = LinkFault::PortNotOpened;
+    failure_.functionCode = function_;
+    failure_.slave = slave_;
+    failure_.device = endpoint.device;
+    failure_.baud = endpoint.baud;
+    failure_.osReason = reason;
+    report(describe(failure_));
+    return false;
+}
+
+bool ModbusLink::reopen() {
+    // By the path first opened (a link or a by-id name stays one), so that another adapter
+    // never takes the place of the one that went; at the speed first opened with.
+    const LinkEndpoint endpoint = *firstOpened_;
+    QString reason = tryOpen(endpoint);
+    if (!reason.isEmpty() && !rideOutSpent_) {
+        report(QStringLiteral("%1 went away; waiting up to %2 s for it to come back")
+                   .arg(endpoint.device)
+                   .arg(rideOutSeconds));
+        // A new device node may refuse for a moment (its permissions are set after it
+        // appears): any refusal is tried again, a tenth of a second apart.
+        DayStopwatch waited(now());
+        double lastTry = 0.0;
+        for (double passed = 0.0; !reason.isEmpty() && passed < rideOutSeconds;
+             passed = waited.look(now())) {
+            pump_.rest();
+            if (aborted_) {
+                fail(LinkFault::Stopped);
+                return false;
+            }
+            if (passed - lastTry >= 0.1) {
+                lastTry = passed;
+                reason = tryOpen(endpoint);
+            }
+        }
+        rideOutSpent_ = !reason.isEmpty();
+    }
+    if (reason.isEmpty()) {
+        rideOutSpent_ = false;
+        return true;
+    }
+    failure_ = LinkFailure{};
+    failure_.fault = LinkFault::DeviceGone;
     failure_.functionCode = function_;
     failure_.slave = slave_;
     failure_.device = endpoint.device;
@@ -234,29 +284,33 @@ void ModbusLink::noteStoppedAnswer(const TransactionRow& row) {
     // The answer's length is not known before its header: allow for the longest a request
     // of this size can have.
     const double line = openedBaud_ > 0 ? (2 * expectedLength(row) + 9) * 10.0 / openedBaud_ : 0.0;
-    stoppedAnswerDueBy_ = lastSendAt_ + row.resendAfter + line;
+    stoppedSentAt_ = lastSendAt_;
+    stoppedAnswerWithin_ = row.resendAfter + line;
 }
 
 bool ModbusLink::letStoppedAnswerArrive() {
-    if (!stoppedAnswerDueBy_) {
+    if (!stoppedAnswerWithin_) {
         return true;
     }
-    const double dueBy = *stoppedAnswerDueBy_;
-    stoppedAnswerDueBy_.reset();
+    const double within = *stoppedAnswerWithin_;
+    stoppedAnswerWithin_.reset();
     // Done once the line has been quiet a while after bytes came; a meter that never began
-    // its answer is given until it would have ended. A clock that passed midnight ends the
-    // wait early; the worst is one spoilt answer.
+    // its answer is given until it would have ended. Counted on a stopwatch, because the
+    // end may lie past midnight.
     const double quiet = std::max(0.05, openedBaud_ > 0 ? 40.0 / openedBaud_ : 0.0);
+    DayStopwatch sinceSend(stoppedSentAt_);
+    double passed = sinceSend.look(now());
     qint64 seen = port_.bytesWaiting();
-    double lastArrival = seen > 0 ? now() : -1.0;
-    while (port_.isOpen() && now() < dueBy && (lastArrival < 0 || now() - lastArrival < quiet)) {
+    double lastArrival = seen > 0 ? passed : -1.0;
+    while (port_.isOpen() && passed < within && (lastArrival < 0 || passed - lastArrival < quiet)) {
         if (!yieldAndLook()) {
             return false;
         }
+        passed = sinceSend.look(now());
         const qint64 waiting = port_.bytesWaiting();
         if (waiting != seen) {
             seen = waiting;
-            lastArrival = now();
+            lastArrival = passed;
         }
     }
     return true;

@@ -64,6 +64,11 @@ private:
     int expectedLength(const TransactionRow& row) const;
     double now() const;
     bool openPort();
+    // Opens `endpoint`; empty, or why it did not open.
+    QString tryOpen(const LinkEndpoint& endpoint);
+    // The port went away after an open: waits up to rideOutSeconds for the device to come
+    // back under the path first opened.
+    bool reopen();
     bool yieldAndLook();
     bool beginTransaction(int functionCode, int slave);
     // A stopped transaction's answer may still be arriving; the next one waits for it before
@@ -110,14 +115,18 @@ private:
     int sends_ = 0;
     QString writeError_;
     double lastSendAt_ = 0.0;
-    // When a stopped transaction's answer would have ended at the latest.
-    std::optional<double> stoppedAnswerDueBy_;
+    // When a stopped transaction's request went out, and how long after that its answer
+    // would have ended at the latest.
+    double stoppedSentAt_ = 0.0;
+    std::optional<double> stoppedAnswerWithin_;
     // What the port was last opened with (or tried with).
     QString openedDevice_;
     qint32 openedBaud_ = 0;
     // The first endpoint that opened. A port that went away is opened with it again: a
     // change of the settings takes effect at the next start.
     std::optional<LinkEndpoint> firstOpened_;
+    // A wait for the device gave up: later opens try once each, until one succeeds.
+    bool rideOutSpent_ = false;
 };
 
 // A session for as long as it lives, when the link had none open.

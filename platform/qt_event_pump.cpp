@@ -39,4 +39,16 @@ void QtEventPump::yield() {
     lastPass_.start();
 }
 
+void QtEventPump::rest() {
+    if (!QCoreApplication::instance()) {
+        QThread::msleep(static_cast<unsigned long>(maxWait_));
+        return;
+    }
+    wake_.start();
+    QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents |
+                                                        QEventLoop::WaitForMoreEvents);
+    wake_.stop();
+    lastPass_.start();
+}
+
 } // namespace meterlink

@@ -17,6 +17,7 @@ public:
     explicit QtEventPump(int maxWaitMilliseconds = 10);
 
     void yield() override;
+    void rest() override;
 
     // With a condition, a yield that finds nothing pending sleeps only while it holds (the
     // caller is polling for bytes); other yields just run what is pending and return, so

@@ -209,7 +209,13 @@ CommTargets currentCommTargets(const QString& directory) {
 QString serialDeviceName(int portNumber, const QString& directory) {
     if (portNumber < 1 || portNumber > kPortOptionCount)
         return numberedPort(portNumber, currentNaming());
-    return currentCommTargets(directory)[size_t(portNumber - 1)].device;
+    const CommTarget target = currentCommTargets(directory)[size_t(portNumber - 1)];
+    // A comN link is opened as the link, never as the node it names now: a device that comes
+    // back under a new node is then reopened where the link points by then.
+    if (target.linked)
+        return QFileInfo(QDir(directory).filePath(QStringLiteral("com%1").arg(portNumber)))
+            .absoluteFilePath();
+    return target.device;
 }
 
 QString describeTarget(const CommTarget& target) {

@@ -45,7 +45,8 @@ CommLinks findCommLinks(const QString& directory);
 // resolveCommPorts over what the system has now.
 CommTargets currentCommTargets(const QString& directory = QStringLiteral("."));
 
-// The device that port option CommN stands for now.
+// What to open for port option CommN: the comN link itself where there is one, else the
+// device the option reaches now.
 QString serialDeviceName(int portNumber, const QString& directory = QStringLiteral("."));
 
 // "/dev/ttyUSB0 — FT232R USB UART", as the tooltip and `meterlink-cli ports` show a target.

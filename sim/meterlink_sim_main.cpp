@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <poll.h>
 #include <vector>
 
 using namespace meterlink;
@@ -156,26 +157,47 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    PtyLink pty;
-    if (!pty.open(&error)) {
+    auto pty = std::make_unique<PtyLink>();
+    if (!pty->open(&error)) {
         printError(error);
         return ExitOsError;
     }
-    if (!pty.linkAt(options.linkPath, &error)) {
+    if (!pty->linkAt(options.linkPath, &error)) {
         printError(error);
         return ExitCantCreate;
     }
-    std::printf("meterlink-sim ready: %s linked at %s\n", qPrintable(pty.deviceName()),
+    std::printf("meterlink-sim ready: %s linked at %s\n", qPrintable(pty->deviceName()),
                 qPrintable(options.linkPath));
     std::fflush(stdout);
 
-    PtyServer server(bus, pty.masterFd(), options.baud);
-    if (!options.controlPath.isEmpty())
-        server.setBeforeReceive(beforeReceive);
-    const bool stopped = server.run(stopFd, &error);
-    if (!stopped) {
-        printError(error);
-        return ExitOsError;
+    bool unplugPending = options.unplugAt > 0;
+    for (;;) {
+        PtyServer server(bus, pty->masterFd(), options.baud);
+        if (!options.controlPath.isEmpty())
+            server.setBeforeReceive(beforeReceive);
+        if (unplugPending)
+            server.setUnplugAt(options.unplugAt);
+        const bool stopped = server.run(stopFd, &error);
+        if (!stopped) {
+            printError(error);
+            return ExitOsError;
+        }
+        if (!server.unplugged())
+            break;
+        // Pulled out: the device and its link go; a new one comes under the same link.
+        unplugPending = false;
+        pty.reset();
+        pollfd stop{stopFd, POLLIN, 0};
+        if (::poll(&stop, 1, static_cast<int>(options.unpluggedFor * 1000.0)) > 0)
+            return 0;
+        pty = std::make_unique<PtyLink>();
+        if (!pty->open(&error) || !pty->linkAt(options.linkPath, &error)) {
+            printError(error);
+            return ExitOsError;
+        }
+        std::printf("meterlink-sim plugged in again: %s linked at %s\n",
+                    qPrintable(pty->deviceName()), qPrintable(options.linkPath));
+        std::fflush(stdout);
     }
     return 0;
 }

@@ -46,6 +46,10 @@ bool PtyServer::run(int stopFd, QString* error) {
         now = monotonicSeconds();
         if (fds[0].revents & POLLIN) {
             const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
+            if (n > 0 && unplugAt_ > 0 && ++pieces_ == unplugAt_) {
+                unplugged_ = true;
+                return true;
+            }
             if (n > 0 && (baud_ <= 0 || ptyLineSpeed(masterFd_) == baud_)) {
                 if (beforeReceive_)
                     beforeReceive_();

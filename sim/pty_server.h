@@ -20,7 +20,12 @@ public:
     // Runs before every piece of a request is handed to the meters.
     void setBeforeReceive(std::function<void()> hook) { beforeReceive_ = std::move(hook); }
 
-    // True after a stop request; false with `error` set when the line failed.
+    // Makes run() return, unplugged(), as the `pieces`-th piece of a request arrives, before
+    // the meters hear it: the adapter is pulled out while the master waits for its answer.
+    void setUnplugAt(int pieces) { unplugAt_ = pieces; }
+    bool unplugged() const { return unplugged_; }
+
+    // True after a stop request or an unplug; false with `error` set when the line failed.
     bool run(int stopFd, QString* error);
 
 private:
@@ -28,6 +33,9 @@ private:
     int masterFd_;
     int baud_;
     std::function<void()> beforeReceive_;
+    int unplugAt_ = 0;
+    int pieces_ = 0;
+    bool unplugged_ = false;
 };
 
 double monotonicSeconds();

@@ -95,6 +95,19 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
             if (!v)
                 return outOfRange(0, 4294967295LL);
             seed = static_cast<quint32>(*v);
+        } else if (option == QLatin1String("--unplug")) {
+            const QStringList parts = value.split(QLatin1Char(':'));
+            bool countOk = false;
+            bool secondsOk = false;
+            const int at = parts.value(0).toInt(&countOk);
+            const double seconds = parts.value(1).toDouble(&secondsOk);
+            if (parts.size() != 2 || !countOk || !secondsOk || at < 1 || seconds < 0 ||
+                seconds > 3600)
+                return QStringLiteral("--unplug takes N:SECONDS (the N-th request, from 1; 0 to "
+                                      "3600 s), not \"%1\"")
+                    .arg(value);
+            unplugAt = at;
+            unpluggedFor = seconds;
         } else if (option == QLatin1String("--fault")) {
             if (const auto why = faults.add(value))
                 return *why;
@@ -116,7 +129,8 @@ QString simUsage() {
                "Usage: meterlink-sim (--link PATH | --tcp HOST:PORT) [--scenario FILE]\n"
                "                     [--records N] [--baud B]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
-               "                     [--export-records FILE] [--control FILE] [--help]\n"
+               "                     [--export-records FILE] [--control FILE]\n"
+               "                     [--unplug N:SECONDS] [--help]\n"
                "\n"
                "Serves a simulated meter (Modbus RTU slave, functions 3, 16 and 96) on a\n"
                "pseudo-terminal and links PATH to it. Prints one ready line, then answers\n"
@@ -147,6 +161,9 @@ QString simUsage() {
                "                         behind --tcp also latency:MS (each way) and drop:K\n"
                "                         (the K-th request closes the connection, and the\n"
                "                         gateway is back half a second later)\n"
+               "  --unplug N:SECONDS     the line vanishes as the N-th request arrives (it is\n"
+               "                         not answered) and comes back SECONDS later on a new\n"
+               "                         pseudo-terminal under the same link\n"
                "\n") +
            meterScenarioHelp();
 }

@@ -23,6 +23,10 @@ struct SimOptions {
     QString controlPath;
     quint32 seed = 1;
     MeterFaults faults;
+    // --unplug N:SECONDS: the line vanishes as the N-th request arrives and comes back under
+    // the same link, on a new pseudo-terminal, SECONDS later.
+    int unplugAt = 0;
+    double unpluggedFor = 0.0;
     bool help = false;
 
     // Arguments without the program name. Returns why they are wrong, if they are.

@@ -149,6 +149,13 @@ TEST_F(CliEndToEndTest, AFileThatCannotBeWrittenExits3AndLeavesTheOldOneAlone) {
     EXPECT_EQ(linesOf(path("taken.csv/old.csv")).value(0), QByteArray("earlier records\r"));
     EXPECT_EQ(QDir(path("taken.csv")).entryList(QDir::Files), QStringList{"old.csv"});
 
+    // A folder that is not there is found before the meter is asked.
+    const CliRun missing = runCli(dir(), {"download", "--out", "missing/x.csv"});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_TRUE(missing.out.isEmpty()) << missing.out.data();
+    EXPECT_TRUE(missing.err.contains("missing: No such file or directory")) << missing.err.data();
+    EXPECT_FALSE(QFile::exists(path("missing")));
+
     if (::geteuid() != 0) { // permissions do not hold back root
         QFile previous(path("locked/Logdata.csv"));
         ASSERT_TRUE(QDir(dir()).mkdir("locked"));
@@ -160,8 +167,50 @@ TEST_F(CliEndToEndTest, AFileThatCannotBeWrittenExits3AndLeavesTheOldOneAlone) {
         QFile::setPermissions(path("locked"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         EXPECT_EQ(locked.status, 3);
+        EXPECT_TRUE(locked.out.isEmpty()) << locked.out.data();
         EXPECT_EQ(linesOf(path("locked/Logdata.csv")).value(0), QByteArray("old\r"));
     }
+}
+
+// A disk that fills up while the file is written: the reason in the system's words. The
+// small disk is a tmpfs mounted in a namespace of the run's own.
+TEST_F(CliEndToEndTest, AFullDiskIsToldInTheSystemsWords) {
+    if (QProcess::execute("unshare", {"-rm", "mount", "-t", "tmpfs", "tmpfs", dir()}) != 0)
+        GTEST_SKIP() << "no mount namespace for a small disk";
+    Simulator sim(dir(), {"--records", "2000"});
+    ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
+    ASSERT_TRUE(QDir(dir()).mkdir("small"));
+    for (const QStringList& extra : {QStringList{}, QStringList{"--bom"}}) {
+        const QString script =
+            QStringLiteral("mount -t tmpfs -o size=8k tmpfs small && exec \"$0\" \"$@\"");
+        QProcess cli;
+        cli.setWorkingDirectory(dir());
+        cli.start("unshare", QStringList{"-rm", "sh", "-c", script, METERLINK_CLI, "download",
+                                         "--device", path("com1"), "--out", "small/x.csv"} +
+                                 extra);
+        ASSERT_TRUE(cli.waitForFinished(kRunLimitMs));
+        EXPECT_EQ(cli.exitCode(), 3);
+        const QByteArray err = cli.readAllStandardError();
+        EXPECT_TRUE(err.contains("small/x.csv: No space left on device")) << err.data();
+    }
+}
+
+// The meter's line vanishes mid-download and comes back under the same com1 link on a new
+// pseudo-terminal 2.5 s later: the download waits for it and writes what an undisturbed one
+// writes.
+TEST_F(CliEndToEndTest, ADownloadRidesOutAnUnplugUnderTheLinkFirstOpened) {
+    for (const char* name : {"calm.csv", "unplugged.csv"}) {
+        QStringList arguments = {"--records", "1234"};
+        if (QByteArray(name) == "unplugged.csv")
+            arguments << "--unplug"
+                      << "5:2.5";
+        Simulator sim(dir(), arguments);
+        ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
+        const CliRun run = runCli(dir(), {"download", "--out", name});
+        ASSERT_EQ(run.status, 0) << run.err.toStdString() << sim.said().toStdString();
+    }
+    EXPECT_EQ(linesOf(path("unplugged.csv")), linesOf(path("calm.csv")));
+    EXPECT_GT(linesOf(path("calm.csv")).size(), 100);
 }
 
 TEST_F(CliEndToEndTest, KeysReachTheMeterInOrderAndTheDisplayShowsFourLines) {

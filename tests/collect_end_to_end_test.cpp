@@ -1,16 +1,18 @@
 // Unattended collection end to end: meterlink-cli against meterlink-sim on a
 // pseudo-terminal, the simulator's log grown or restarted between runs through its
 // control file.
-#include "cli/port_lock.h"
 #include "tests/program_runs.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace meterlink {
@@ -173,31 +175,114 @@ TEST_F(CollectEndToEndTest, SeveralMetersGoOnPastASilentOneAndTheRunExits2) {
     EXPECT_TRUE(oneName.err.contains("{slave}")) << oneName.err.data();
 }
 
-TEST_F(CollectEndToEndTest, ARunFindingThePortLockedExits4AtOnce) {
+// A program holding the line (a display being watched) and another asking for it: root and
+// an ordinary user both ways when the test runs as root. The lock folder is sticky and owned
+// by the other user, as /run/lock is, where root may not create-open another user's file.
+TEST_F(CollectEndToEndTest, ARunFindingThePortLockedExits4AtOnceNamingTheHolder) {
     Simulator sim(dir(), {"--records", "60"});
     ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
-    const int held = ::open(QFile::encodeName(PortLock::lockFilePath(path("com1"))).constData(),
-                            O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-    const CliRun locked = run({"download", "--device", path("com1")});
-    ::close(held);
-    EXPECT_EQ(locked.status, 4);
-    EXPECT_TRUE(locked.err.contains("in use by another meterlink-cli run")) << locked.err.data();
-    EXPECT_TRUE(locked.out.isEmpty()); // the meter was not asked
+    const bool root = ::geteuid() == 0;
+    const QString locks = path("locks");
+    ASSERT_TRUE(QDir().mkdir(locks));
+    QFile::setPermissions(dir(), QFile::Permissions(0x7755));
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(locks).constData(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(locks).constData(), 01777), 0);
+        // The simulated meter's line, open to the other user as a serial group would make it.
+        ASSERT_EQ(
+            ::chmod(QFile::encodeName(QFileInfo(path("com1")).canonicalFilePath()).constData(),
+                    0666),
+            0);
+    }
+    qputenv("METERLINK_LOCK_DIR", QFile::encodeName(locks));
+    const auto start = [&](QProcess& cli, bool asOther, const QStringList& arguments) {
+        cli.setWorkingDirectory(dir());
+        const QStringList other = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                   METERLINK_CLI};
+        if (asOther && root)
+            cli.start("setpriv", other + arguments);
+        else
+            cli.start(METERLINK_CLI, arguments);
+    };
+    for (const bool holderIsOther : {true, false}) {
+        QProcess holder;
+        start(holder, holderIsOther, {"display", "--watch", "--device", path("com1")});
+        ASSERT_TRUE(holder.waitForReadyRead(kRunLimitMs)) << holder.readAllStandardError().data();
+        QProcess asker;
+        QElapsedTimer took;
+        took.start();
+        start(asker, !holderIsOther, {"read", "24", "10", "--device", path("com1")});
+        ASSERT_TRUE(asker.waitForFinished(kRunLimitMs));
+        EXPECT_LT(took.elapsed(), 3000);
+        EXPECT_EQ(asker.exitCode(), 4);
+        const QByteArray err = asker.readAllStandardError();
+        EXPECT_TRUE(err.contains(QStringLiteral("the port is in use by meterlink-cli, pid %1")
+                                     .arg(holder.processId())
+                                     .toUtf8()))
+            << err.data();
+        EXPECT_TRUE(asker.readAllStandardOutput().isEmpty()); // the meter was not asked
+        ::kill(pid_t(holder.processId()), SIGTERM);
+        ASSERT_TRUE(holder.waitForFinished(kRunLimitMs));
+        EXPECT_EQ(holder.exitCode(), 0) << holder.readAllStandardError().data();
+    }
     EXPECT_EQ(run({"download", "--device", path("com1")}).status, 0);
+    // A device that does not exist leaves no lock file behind.
+    const QStringList before = QDir(locks).entryList(QDir::Files);
+    EXPECT_EQ(run({"read", "24", "1", "--device", path("nothing")}).status, 2);
+    EXPECT_EQ(QDir(locks).entryList(QDir::Files), before);
+    qunsetenv("METERLINK_LOCK_DIR");
 }
 
-TEST_F(CollectEndToEndTest, ScanFindsAMeterAt9600BaudAsSlave7) {
-    Simulator sim(dir(), {"--slave", "7", "--baud", "9600", "--records", "321"});
+// What a scan finds and says: a meter at an ID of the long tail, an exception answer (some
+// meter is there), and a slow meter (0.3 s, as behind a gateway) at 14400 baud found first.
+struct ScanCase {
+    const char* name;
+    QStringList sim;
+    QStringList scan;
+    QList<QByteArray> found;
+    const char* summary; // a pattern
+};
+
+class Scan : public CollectEndToEndTest, public ::testing::WithParamInterface<ScanCase> {};
+
+TEST_P(Scan, ListsWhatAnsweredAndWhatWasTried) {
+    const ScanCase& c = GetParam();
+    Simulator sim(dir(), c.sim);
     ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
-    const CliRun scan = run({"scan", "--slave", "5-8", "--baud", "38400,9600,1200"});
+    const CliRun scan = run(QStringList{"scan"} + c.scan);
     EXPECT_EQ(scan.status, 0) << scan.err.toStdString();
-    const QList<QByteArray> lines = scan.out.split('\n');
-    ASSERT_EQ(lines.size(), 3) << scan.out.data();
-    EXPECT_EQ(lines[0], QByteArray("found: 9600 baud, slave 7, records used 321"));
-    EXPECT_TRUE(lines[1].startsWith("1 of 12 tries answered; the scan took ")) << lines[1].data();
+    QList<QByteArray> lines = scan.out.split('\n');
+    ASSERT_EQ(lines.size(), c.found.size() + 2) << scan.out.data();
+    for (qsizetype i = 0; i < c.found.size(); ++i)
+        EXPECT_EQ(lines[i], c.found[i]);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1$").arg(c.summary))
+                    .match(QString::fromUtf8(lines[c.found.size()]))
+                    .hasMatch())
+        << scan.out.data();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Scan,
+    ::testing::Values(
+        ScanCase{"At9600AsSlave7",
+                 {"--slave", "7", "--baud", "9600", "--records", "321"},
+                 {"--slave", "5-8", "--baud", "38400,9600,1200"},
+                 {"found: 9600 baud, slave 7, records used 321"},
+                 "1 of 12 tries answered \\(38400,9600,1200 baud; slave IDs 5-8\\); the scan took "
+                 "[0-9.]+ s"},
+        ScanCase{
+            "ExceptionAnswer",
+            {"--slave", "240", "--fault", "exception:2"},
+            {"--slave", "240-255", "--baud", "38400"},
+            {"found: 38400 baud, slave 240, answers, exception 2"},
+            "1 of 16 tries answered \\(38400 baud; slave IDs 240-255\\); the scan took [0-9.]+ s"},
+        ScanCase{"SlowMeterFirst",
+                 {"--slave", "7", "--baud", "14400", "--fault", "delay:0.3"},
+                 {"--first", "--baud", "14400,9600"},
+                 {"found: 14400 baud, slave 7, records used 200"},
+                 "1 of 1[0-3] tries answered \\(14400,9600 baud; slave IDs 1-(8|9|10),247\\); the "
+                 "scan took [0-9.]+ s \\(stopped at the first found\\)"}),
+    [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace meterlink

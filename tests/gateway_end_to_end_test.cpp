@@ -1,6 +1,6 @@
 // meterlink-cli against meterlink-sim behind a simulated network gateway on the loopback:
 // the serial line's bytes, waits and files, carried on TCP.
-#include "cli/port_lock.h"
+#include "platform/port_lock.h"
 #include "tests/program_runs.h"
 
 #include <QElapsedTimer>
@@ -95,6 +95,17 @@ TEST_F(GatewayEndToEndTest, AGatewayThatNeverAnswersFailsAsASilentLineDoesAndIsL
     EXPECT_EQ(refused.status, 2);
     EXPECT_TRUE(refused.err.contains("tcp://127.0.0.1:1: connection refused"))
         << refused.err.data();
+
+    // One run per gateway line, whatever the case of the host's name.
+    const QString port = gateway.device().section(QLatin1Char(':'), -1);
+    qputenv("METERLINK_LOCK_DIR", QFile::encodeName(dir()));
+    PortLock holder;
+    QString why;
+    ASSERT_EQ(holder.tryLock(QStringLiteral("tcp://LocalHost:") + port, &why), PortLock::Locked)
+        << why.toStdString();
+    const CliRun held = run({"read", "24", "1", "--device", "tcp://localhost:" + port});
+    EXPECT_EQ(held.status, 4) << held.err.data();
+    EXPECT_TRUE(held.err.contains("in use")) << held.err.data();
 }
 
 // 20 meters behind 5 gateways, collected by 5 runs at once: every file is the one a serial

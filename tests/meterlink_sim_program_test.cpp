@@ -68,7 +68,8 @@ TEST(SimOptionsTest, ReadsEveryOption) {
     EXPECT_TRUE(o.faults.noise);
     EXPECT_EQ(o.faults.ignoreEvery, 3);
     SimOptions line;
-    EXPECT_FALSE(line.parse({"--link", "x", "--slave", "1,7", "--control", "c"}));
+    EXPECT_FALSE(
+        line.parse({"--link", "x", "--slave", "1,7", "--control", "c", "--unplug", "5:2.5"}));
     EXPECT_EQ(line.slaveIds, QList<int>({1, 7}));
     EXPECT_EQ(line.controlPath, QString("c"));
     SimOptions gateway;
@@ -76,6 +77,8 @@ TEST(SimOptionsTest, ReadsEveryOption) {
     EXPECT_EQ(gateway.tcpHost, QString("127.0.0.1"));
     EXPECT_EQ(gateway.tcpPort, 0);
     EXPECT_EQ(gateway.faults.latencyMs, 50);
+    EXPECT_EQ(line.unplugAt, 5);
+    EXPECT_EQ(line.unpluggedFor, 2.5);
 }
 
 TEST(SimOptionsTest, RejectsBadCommandLines) {
@@ -87,6 +90,8 @@ TEST(SimOptionsTest, RejectsBadCommandLines) {
                                  {"--link", "x", "--slave", "7-1"},
                                  {"--link", "x", "--records", "-1"},
                                  {"--link", "x", "--fault", "loud"},
+                                 {"--link", "x", "--unplug", "0:1"},
+                                 {"--link", "x", "--unplug", "3"},
                                  {"--link", "x", "--colour", "red"},
                                  {"--link", "x", "stray"},
                                  // the simulator never listens beyond the loopback

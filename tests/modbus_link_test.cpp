@@ -157,6 +157,29 @@ TEST_F(Link, WaitAcrossMidnightRestartsItsReferencesAndStillEnds) {
     EXPECT_LT(clock.secondsSinceMidnight(), 8.01);
 }
 
+// A stop in the last seconds of the day, the meter silent: the next transaction waits for
+// the stopped answer only until it would have ended, not until a deadline past 86400.
+TEST_F(Link, StopBeforeMidnightDelaysTheNextTransactionOnlyUntilTheStoppedAnswerWouldEnd) {
+    clock.setTimeOfDay(86396.5);
+    {
+        LinkSession session(link);
+        pump.setHook([&] {
+            if (clock.elapsed() > 0.5)
+                link.abort();
+        });
+        EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 20), 0);
+    }
+    // Ends a wait that would otherwise never end.
+    pump.setHook([&] {
+        if (clock.elapsed() > 60.0)
+            link.abort();
+    });
+    answerWith({{registerAnswer(hex("0102"))}});
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_GT(clock.elapsed(), 4.0);
+    EXPECT_LT(clock.elapsed(), 4.2);
+}
+
 TEST_F(Link, TakeWithNothingArrivingGivesUpPastTwoSecondsAndKeepsTheLastBytes) {
     link.state().RxBytes = hex("7e");
     EXPECT_EQ(link.ReadResponseBytes(1), 0);
@@ -488,6 +511,44 @@ TEST_F(Link, EndpointOfTheFirstOpenStaysForTheRunAndReopensAVanishedPort) {
     EXPECT_EQ(port.openCount(), 2);
     EXPECT_EQ(port.deviceName(), QStringLiteral("line"));
     EXPECT_EQ(port.baud(), 9600);
+    EXPECT_EQ(endpointAsked, 1);
+}
+
+// An adapter unplugged and plugged in again (here across midnight): the next transaction
+// waits for it under the path and speed first opened; one that does not come back within 5 s
+// is said so, and later transactions do not wait again.
+TEST_F(Link, VanishedDeviceIsWaitedForUnderTheFirstPathAndGivenUpAfterFiveSeconds) {
+    clock.setTimeOfDay(86396.5);
+    answerWith({{registerAnswer(hex("0102"))}});
+    ASSERT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    endpoint = LinkEndpoint{QStringLiteral("other"), 19200, QString()};
+
+    port.unplug();
+    port.setOpenFailure(QStringLiteral("line: No such file or directory"));
+    const double unplugged = clock.elapsed();
+    pump.setHook([&] {
+        if (clock.elapsed() > unplugged + 2.5)
+            port.setOpenFailure(QString());
+    });
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_GT(clock.elapsed() - unplugged, 2.5);
+    EXPECT_LT(clock.elapsed() - unplugged, 2.7);
+    EXPECT_EQ(port.deviceName(), QStringLiteral("line"));
+    EXPECT_EQ(port.baud(), 9600);
+
+    pump.setHook(nullptr);
+    port.unplug();
+    port.setOpenFailure(QStringLiteral("line: No such file or directory"));
+    const double goneAgain = clock.elapsed();
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
+    EXPECT_EQ(describe(link.lastFailure()),
+              QStringLiteral("The serial adapter line disappeared (unplugged?) and did not come "
+                             "back within 5 s"));
+    EXPECT_GT(clock.elapsed() - goneAgain, 5.0);
+    EXPECT_LT(clock.elapsed() - goneAgain, 5.1);
+    const double after = clock.elapsed();
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
+    EXPECT_LT(clock.elapsed() - after, 0.01);
     EXPECT_EQ(endpointAsked, 1);
 }
 

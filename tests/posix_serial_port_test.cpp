@@ -272,9 +272,9 @@ TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBa
         << describe(link_.lastFailure()).toStdString();
     EXPECT_FALSE(port_.isOpen());
 
-    // Still gone: the next transaction says so from the open.
+    // Still gone: the next transaction waits for it on the real clock and pump, then says so.
     EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), 0);
-    EXPECT_EQ(link_.lastFailure().fault, LinkFault::PortNotOpened);
+    EXPECT_EQ(link_.lastFailure().fault, LinkFault::DeviceGone);
     EXPECT_EQ(link_.lastFailure().osReason, device + QStringLiteral(": No such file or directory"));
 
     // Plugged in again.

@@ -63,6 +63,9 @@ inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& 
                           const QString& locale = QStringLiteral("de_DE.UTF-8")) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LC_ALL", locale);
+    // The programs' port locks stay within the test's folder, unless the test chose one.
+    if (!env.contains("METERLINK_LOCK_DIR"))
+        env.insert("METERLINK_LOCK_DIR", dir);
     cli.setProcessEnvironment(env);
     cli.setWorkingDirectory(dir);
     cli.start(QStringLiteral(METERLINK_CLI), arguments);

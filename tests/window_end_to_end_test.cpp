@@ -4,6 +4,7 @@
 #include "display/display_panel.h"
 #include "logger/grid_model.h"
 #include "modbus/modbus_link.h"
+#include "platform/locked_serial_port.h"
 #include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
@@ -44,7 +45,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         previousDir = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(dir.path()));
-        startSimulator();
+        qputenv("METERLINK_LOCK_DIR", QFile::encodeName(dir.path()));
+        startSimulator({});
     }
 
     void TearDown() override {
@@ -57,14 +59,15 @@ protected:
         QDir::setCurrent(previousDir);
     }
 
-    void startSimulator() {
+    void startSimulator(const QStringList& extra) {
         QFile scenario(dir.filePath("plain.scn"));
         ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
         scenario.write("display-mode plain\n");
         scenario.close();
         sim.setProgram(QStringLiteral(METERLINK_SIM_PATH));
-        sim.setArguments(
-            {"--link", dir.filePath("com1"), "--scenario", scenario.fileName(), "--records", "25"});
+        sim.setArguments(QStringList{"--link", dir.filePath("com1"), "--scenario",
+                                     scenario.fileName(), "--records", "25"} +
+                         extra);
         sim.setWorkingDirectory(dir.path());
         sim.start();
         ASSERT_TRUE(sim.waitForStarted(kGenerousMs)) << sim.errorString().toStdString();
@@ -75,7 +78,7 @@ protected:
     }
 
     void openWindow() {
-        pairPumpWithPort(pump, port);
+        pairPumpWithPort(pump, *serialPort);
         window = std::make_unique<DwnLoad1>(settings, SettingsFile(QStringLiteral(".")), link, pump,
                                             grid);
         window->show();
@@ -94,7 +97,7 @@ protected:
     Settings settings;
     // The port and pump as the window's program builds them.
     std::unique_ptr<SerialPort> serialPort = makeSerialPort();
-    SerialPort& port = *serialPort;
+    LockedSerialPort port{*serialPort};
     SystemClock clock;
     QtEventPump pump;
     ModbusLink link{port, clock, pump, [this] { return settingsEndpoint(settings); }};
@@ -138,6 +141,47 @@ TEST_F(WindowAgainstSimulator, DownloadStoresTheMetersRecords) {
     QFile csv(dir.filePath("Logdata.csv"));
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_TRUE(csv.readLine().startsWith("Date / Time,"));
+}
+
+// The adapter pulled out during a download and back 2.5 s later under the com1 link the
+// Comm1 choice resolved to: the download completes as an undisturbed one does.
+TEST_F(WindowAgainstSimulator, DownloadRidesOutAnUnplugUnderTheCommLink) {
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(kGenerousMs));
+    startSimulator({"--records", "300", "--unplug", "5:2.5"});
+    openWindow();
+    QByteArray csv[2];
+    for (QByteArray& bytes : csv) {
+        child<QPushButton>("Command2")->click();
+        EXPECT_EQ(child<QLabel>("Label4")->text(), "Finished. Data in File")
+            << child<QLabel>("DownloadReason")->text().toStdString();
+        QFile file(dir.filePath("Logdata.csv"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        bytes = file.readAll();
+    }
+    EXPECT_EQ(csv[0], csv[1]); // the second, undisturbed
+    EXPECT_GT(csv[0].count('\n'), 50);
+}
+
+// Another program on the line (here a lock of this process's own): the download does not
+// start, and the reason names the holder.
+TEST_F(WindowAgainstSimulator, ALineHeldByAnotherProgramIsTheDownloadsFailureReason) {
+    PortLock holder;
+    QString why;
+    ASSERT_EQ(holder.tryLock(dir.filePath("com1"), &why), PortLock::Locked) << why.toStdString();
+    openWindow();
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(child<QLabel>("Label4")->text(), "Error in Downloading!!");
+    EXPECT_TRUE(child<QLabel>("DownloadReason")
+                    ->text()
+                    .contains(QStringLiteral("the port is in use by window_end_to_end_test, pid %1")
+                                  .arg(QCoreApplication::applicationPid())))
+        << child<QLabel>("DownloadReason")->text().toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("Logdata.csv")));
+
+    holder.release();
+    child<QPushButton>("Command2")->click();
+    EXPECT_EQ(child<QLabel>("Label4")->text(), "Finished. Data in File");
 }
 
 } // namespace
