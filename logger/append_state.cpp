@@ -116,7 +116,8 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
             state.firstRecord = v.value_or(QByteArray());
         } else if (key.startsWith("channel-") && key.size() == 9 && key.at(8) >= '1' &&
                    key.at(8) <= '8') {
-            state.channelNames[size_t(key.at(8) - '1')] = hexText(32);
+            // 32 Latin-1 characters take up to 64 bytes as UTF-8.
+            state.channelNames[size_t(key.at(8) - '1')] = hexText(64);
         } else if (key == "seam-offset") {
             const auto v = boundedNumber(value, 0, std::numeric_limits<qint64>::max() / 2);
             good = v.has_value();
