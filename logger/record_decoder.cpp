@@ -92,6 +92,7 @@ qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow)
 
     const auto* bytes = reinterpret_cast<const quint8*>(block.constData());
     const int records = int(block.size() / recordSize);
+    joinedRow_ = false;
     for (int n = 0; n < records; ++n) {
         const quint8* record = bytes + qsizetype(n) * recordSize;
         const int channel = record[0] >> 4;
@@ -108,20 +109,29 @@ qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow)
             timestampKnown = false;
         }
 
+        bool openedRow = false;
         if (date != previousDate || time != previousTime) {
             ++LastGridRow;
             previousDate = date;
             previousTime = time;
+            openedRow = true;
         } else if (n == 0 && LastGridRow < 2) {
             // A first record without a moment would otherwise land on the header row.
             ++LastGridRow;
+            openedRow = true;
         }
+        if (n == 0)
+            joinedRow_ = !openedRow;
 
-        if (!timestampKnown) {
-            timestamp = timestampText(date, time);
-            timestampKnown = true;
+        // A record without a moment joins the row before it: that row's own timestamp is
+        // the one that holds, never overwritten by a zero time.
+        if (openedRow || date.isValid() || time.isValid()) {
+            if (!timestampKnown) {
+                timestamp = timestampText(date, time);
+                timestampKnown = true;
+            }
+            grid_.setTextMatrix(LastGridRow, 1, timestamp);
         }
-        grid_.setTextMatrix(LastGridRow, 1, timestamp);
         grid_.setTextMatrix(LastGridRow, 0, QString::number(LastGridRow - 1));
         // Channel 0 would overwrite the timestamp and 9 to 15 have no column.
         if (channel >= 1 && channel <= 8) {

@@ -25,6 +25,10 @@ public:
     // record is dropped. Always -1.
     qint16 DecodeRecord(const QByteArray& block, qint32& LastGridRow);
 
+    // Whether the latest block's first record joined the row the block found (it had no
+    // moment of its own), so that the block's rows begin in an earlier block's.
+    bool joinedRow() const { return joinedRow_; }
+
     // Timestamps as 2001-05-17 09:30:00 (midnight too keeps its time), which spreadsheets
     // read as a date whatever their locale.
     void useIsoTimestamps();
@@ -42,6 +46,7 @@ private:
     QString dateFormat_;
     QString timeFormat_;
     bool iso_ = false;
+    bool joinedRow_ = false;
     // Formatting through the locale is the slow part of a download; a log of 2001 has at
     // most 365 dates and 1440 minutes, so each text is made once.
     std::vector<QString> dateTexts_;

@@ -129,7 +129,9 @@ TEST_F(RecordDecoding, RecordWithoutAMomentNeverWritesOverTheHeaderRow) {
 TEST_F(RecordDecoding, RecordWithoutAMomentJoinsTheCurrentRowAfterRecords) {
     decode(may17Ch1);
     decode("2D1AFFFF42C80000");
+    decode("FFFFFFFFFFFFFFFF"); // erased memory
     EXPECT_EQ(row, 2);
+    EXPECT_EQ(cell(2, 1), "5/17/2001 9:30:00 AM");
     EXPECT_EQ(cell(2, 2), " 12.5");
     EXPECT_EQ(cell(2, 3), " 100");
     EXPECT_EQ(cell(3, 0), "");
