@@ -133,6 +133,7 @@ int main(int argc, char* argv[]) {
 
     PtyServer server(bus, pty.masterFd(), options.baud);
     QByteArray control;
+    bool stallTold = false;
     if (!options.controlPath.isEmpty()) {
         server.setBeforeReceive([&]() {
             QFile file(options.controlPath);
@@ -147,8 +148,19 @@ int main(int argc, char* argv[]) {
                 printError(QStringLiteral("%1: %2").arg(options.controlPath, e));
             records = change.records.value_or(records);
             seed = change.seed.value_or(seed);
-            for (size_t index = 0; index < meters.size(); ++index)
+            for (size_t index = 0; index < meters.size(); ++index) {
                 meters[index]->setLog(logFor(static_cast<int>(index), records, seed));
+                meters[index]->setLogSilentAfter(change.stallAfter.value_or(-1));
+            }
+            stallTold = false;
+        });
+        // A test waits for this line to stop its download at exactly this point.
+        server.setAfterReceive([&]() {
+            if (stallTold || !meter.logSilenced())
+                return;
+            stallTold = true;
+            std::printf("meterlink-sim stalled: a log read goes unanswered\n");
+            std::fflush(stdout);
         });
     }
     const bool stopped = server.run(stopFd, &error);

@@ -19,6 +19,8 @@ public:
 
     // Runs before every piece of a request is handed to the meters.
     void setBeforeReceive(std::function<void()> hook) { beforeReceive_ = std::move(hook); }
+    // Runs after the meters have taken a piece of a request.
+    void setAfterReceive(std::function<void()> hook) { afterReceive_ = std::move(hook); }
 
     // True after a stop request; false with `error` set when the line failed.
     bool run(int stopFd, QString* error);
@@ -28,6 +30,7 @@ private:
     int masterFd_;
     int baud_;
     std::function<void()> beforeReceive_;
+    std::function<void()> afterReceive_;
 };
 
 double monotonicSeconds();

@@ -101,7 +101,9 @@ QString simUsage() {
                "                         channel,YYYY-MM-DD HH:MM,value\n"
                "  --control FILE         re-read before each request when it changed:\n"
                "                         \"records N\" grows (or shrinks) the generated logs,\n"
-               "                         \"seed S\" restarts them with other readings\n"
+               "                         \"seed S\" restarts them with other readings,\n"
+               "                         \"stall-after N\" leaves log reads after the\n"
+               "                         first N unanswered and says so on stdout\n"
                "  --fault KIND[:ARG]     silent | ignore:K | badcrc[:K] | exception:C[:FUNCTION]\n"
                "                         | truncate:K | noise | delay:SECONDS (repeatable)\n"
                "\n") +
