@@ -45,19 +45,25 @@ private:
     QByteArray said_;
 };
 
-inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& arguments,
-                          const QString& locale = QStringLiteral("de_DE.UTF-8")) {
+// The test's environment with LC_ALL set to `locale`.
+inline QProcessEnvironment cliEnvironment(const QString& locale = QStringLiteral("de_DE.UTF-8")) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LC_ALL", locale);
+    return env;
+}
+
+inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& arguments,
+                          const QProcessEnvironment& env = cliEnvironment()) {
     cli.setProcessEnvironment(env);
     cli.setWorkingDirectory(dir);
     cli.start(QStringLiteral(METERLINK_CLI), arguments);
     return &cli;
 }
 
-inline CliRun runCli(const QString& dir, const QStringList& arguments) {
+inline CliRun runCli(const QString& dir, const QStringList& arguments,
+                     const QProcessEnvironment& env = cliEnvironment()) {
     QProcess cli;
-    startCli(cli, dir, arguments);
+    startCli(cli, dir, arguments, env);
     CliRun run;
     if (!cli.waitForFinished(kRunLimitMs)) {
         cli.kill();
