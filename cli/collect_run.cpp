@@ -20,7 +20,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTemporaryDir>
 
 #include <optional>
 
@@ -56,27 +55,11 @@ int rank(int exit) {
     }
 }
 
-// The CSV writer's bytes for grid rows 1..lastRow, taken from a scratch file, so that an
-// appended file is made by exactly the code that makes a whole one.
-std::optional<QByteArray> csvBytes(const GridModel& grid, qint32 lastRow, const ChannelFlags& flags,
-                                   const CodePage& codePage, QString* why) {
-    QTemporaryDir scratch;
-    if (!scratch.isValid()) {
-        *why = QStringLiteral("No temporary folder: %1").arg(scratch.errorString());
-        return std::nullopt;
-    }
-    const QString path = scratch.filePath(QStringLiteral("rows.csv"));
-    CsvExport writer(codePage);
-    if (writer.ExportCsv(grid, lastRow, flags, path) != -1) {
-        *why = writer.failureReason();
-        return std::nullopt;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        return std::nullopt;
-    }
-    return file.readAll();
+// The CSV writer's bytes for grid rows 1..lastRow, so that an appended file is made by
+// exactly the code that makes a whole one.
+QByteArray csvBytes(const GridModel& grid, qint32 lastRow, const ChannelFlags& flags,
+                    const CodePage& codePage) {
+    return CsvExport(codePage).fileBytes(grid, lastRow, flags);
 }
 
 bool writeWhole(const QString& path, const QByteArray& bytes, QString* why) {
@@ -140,10 +123,9 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     QString why;
     if (options_.isoTimestamps)
         setIsoYears(grid, 2, download.LastGridRow(), QDate(), now_);
-    auto bytes =
-        csvBytes(grid, download.LastGridRow(), download.channelFlags(), systemCsvCodePage(), &why);
-    if (!bytes ||
-        !writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + *bytes : *bytes, &why))
+    const QByteArray bytes =
+        csvBytes(grid, download.LastGridRow(), download.channelFlags(), systemCsvCodePage());
+    if (!writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + bytes : bytes, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
     return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString()};
@@ -310,18 +292,14 @@ MeterResult Collector::append(int slave, const QString& fileName) {
     QString why;
     const CodePage codePage =
         form.encoding == QLatin1String("utf-8") ? CodePage() : systemCsvCodePage();
-    const auto header = csvBytes(grid, 1, head.channelInUse, codePage, &why);
-    const auto rows =
-        header ? csvBytes(grid, lastGridRow, head.channelInUse, codePage, &why) : std::nullopt;
-    const auto beforeSeam =
-        rows ? csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage, &why) : std::nullopt;
-    if (!beforeSeam)
-        return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
+    const QByteArray header = csvBytes(grid, 1, head.channelInUse, codePage);
+    const QByteArray rows = csvBytes(grid, lastGridRow, head.channelInUse, codePage);
+    const QByteArray beforeSeam = csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage);
     // The rows from the seam block on are written again: the block may have gained
     // readings for the row at the seam.
     const QByteArray kept = state ? csv.left(state->seamOffset)
-                                  : (form.byteOrderMark ? byteOrderMark : QByteArray()) + *header;
-    const QByteArray updated = kept + rows->mid(header->size());
+                                  : (form.byteOrderMark ? byteOrderMark : QByteArray()) + header;
+    const QByteArray updated = kept + rows.mid(header.size());
 
     AppendState next;
     next.fileName = QFileInfo(target).fileName();
@@ -329,7 +307,7 @@ MeterResult Collector::append(int slave, const QString& fileName) {
     next.firstRecord = head.firstRecord;
     next.channelNames = head.names;
     next.seamBlock = seam.block;
-    next.seamOffset = kept.size() + (beforeSeam->size() - header->size());
+    next.seamOffset = kept.size() + (beforeSeam.size() - header.size());
     next.csvSize = updated.size();
     next.csvSha256 = QCryptographicHash::hash(updated, QCryptographicHash::Sha256);
     next.form = form;

@@ -38,11 +38,26 @@ public:
         }
     }
     bool ready() const { return said_.startsWith("meterlink-sim ready: "); }
+    // Waits for the next line of stdout that holds `text`; the lines before it are passed.
+    bool waitForLine(const QByteArray& text, int ms) {
+        QDeadlineTimer deadline(ms);
+        for (;;) {
+            const qsizetype at = said_.indexOf(text, seen_);
+            if (at >= 0) {
+                seen_ = at + text.size();
+                return true;
+            }
+            if (deadline.hasExpired() || !sim_.waitForReadyRead(int(deadline.remainingTime())))
+                return false;
+            said_ += sim_.readAllStandardOutput();
+        }
+    }
     QByteArray said() { return said_ + sim_.readAllStandardError(); }
 
 private:
     QProcess sim_;
     QByteArray said_;
+    qsizetype seen_ = 0;
 };
 
 // The test's environment with LC_ALL set to `locale`.
