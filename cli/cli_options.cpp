@@ -406,9 +406,10 @@ QString helpText(CliCommand command) {
                               "                 exit 6 (new, the default), or exit 3 "
                               "writing nothing\n"
                               "  --timestamps locale|iso  the window's date form "
-                              "(default), or 2001-05-17\n"
-                              "                 09:30:00, which spreadsheets read as a date "
-                              "in every locale\n"
+                              "(default), or 2026-05-17\n"
+                              "                 09:30:00 with each record's real year, "
+                              "which spreadsheets\n"
+                              "                 read as a date in every locale\n"
                               "  --bom          start the file with a UTF-8 byte-order "
                               "mark\n\n") +
                linkOptions +

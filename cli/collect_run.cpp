@@ -220,7 +220,8 @@ QDate lastIsoDate(const QByteArray& csv, qint64 end) {
 
 MeterResult Collector::append(int slave, const QString& fileName) {
     const QString statePath = fileName + QStringLiteral(".state");
-    CsvForm asked = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
+    // The form a new file gets; a dialect option sets its separator and decimal mark here.
+    const CsvForm asked = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
     std::optional<AppendState> state;
     QByteArray csv;
     QString target = fileName;
