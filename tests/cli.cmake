@@ -33,4 +33,7 @@ if(TARGET meterlink-sim AND METERLINK_LINUX)
   target_compile_definitions(year_of_nights_test PRIVATE
       METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(year_of_nights_test meterlink-cli meterlink-sim)
+  if(METERLINK_SANITIZE)
+    target_compile_definitions(year_of_nights_test PRIVATE METERLINK_SANITIZED)
+  endif()
 endif()
