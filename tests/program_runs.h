@@ -75,6 +75,11 @@ inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& 
     return &cli;
 }
 
+inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& arguments,
+                          const QString& locale) {
+    return startCli(cli, dir, arguments, cliEnvironment(locale));
+}
+
 inline CliRun runCli(const QString& dir, const QStringList& arguments,
                      const QProcessEnvironment& env = cliEnvironment()) {
     QProcess cli;
