@@ -47,7 +47,7 @@ bool commandTakes(CliCommand command, const QString& option) {
     case CliCommand::Download:
         return option == QLatin1String("--out") || option == QLatin1String("--append") ||
                option == QLatin1String("--on-restart") || option == QLatin1String("--timestamps") ||
-               option == QLatin1String("--bom");
+               option == QLatin1String("--bom") || option == QLatin1String("--on-mismatch");
     case CliCommand::Display:
         return option == QLatin1String("--watch");
     case CliCommand::Read:
@@ -158,6 +158,10 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
         if (value != QLatin1String("new") && value != QLatin1String("fail"))
             return QStringLiteral("--on-restart must be new or fail, not \"%1\"").arg(value);
         options.failOnRestart = value == QLatin1String("fail");
+    } else if (option == QLatin1String("--on-mismatch")) {
+        if (value != QLatin1String("new") && value != QLatin1String("fail"))
+            return QStringLiteral("--on-mismatch must be new or fail, not \"%1\"").arg(value);
+        options.failOnMismatch = value == QLatin1String("fail");
     } else if (option == QLatin1String("--timestamps")) {
         if (value != QLatin1String("locale") && value != QLatin1String("iso"))
             return QStringLiteral("--timestamps must be locale or iso, not \"%1\"").arg(value);
@@ -333,7 +337,9 @@ QString usageLine(CliCommand command) {
     switch (command) {
     case CliCommand::Download:
         return QStringLiteral("usage: meterlink-cli download %1 [--out FILE] [--append]\n"
-                              "       [--on-restart new|fail] [--timestamps locale|iso] [--bom]")
+                              "       [--on-restart new|fail] [--on-mismatch new|fail] "
+                              "[--timestamps locale|iso]\n"
+                              "       [--bom]")
             .arg(link);
     case CliCommand::Display:
         return QStringLiteral("usage: meterlink-cli display %1 [--watch]").arg(link);
@@ -401,10 +407,17 @@ QString helpText(CliCommand command) {
                               "cleared: write it whole to\n"
                               "                 a new file beside the old one (new, "
                               "the default), or exit 5\n"
+                              "  --on-mismatch new|fail  when the file or its state is "
+                              "not as the last\n"
+                              "                 run left it: write the whole log to a new "
+                              "file beside it,\n"
+                              "                 exit 6 (new, the default), or exit 3 "
+                              "writing nothing\n"
                               "  --timestamps locale|iso  the window's date form "
-                              "(default), or 2001-05-17\n"
-                              "                 09:30:00, which spreadsheets read as a date "
-                              "in every locale\n"
+                              "(default), or 2026-05-17\n"
+                              "                 09:30:00 with each record's real year, "
+                              "which spreadsheets\n"
+                              "                 read as a date in every locale\n"
                               "  --bom          start the file with a UTF-8 byte-order "
                               "mark\n\n") +
                linkOptions +
@@ -414,7 +427,9 @@ QString helpText(CliCommand command) {
                    "of that name is left\nas it was, or an append was refused); 2 the "
                    "download failed, the reason on stderr;\n5 the log was restarted "
                    "(--on-restart=fail); 4 the port is in use by another\nmeterlink program; "
-                   "1 the log is empty (no file written); 0 exported (or no new\nrecords); 64 "
+                   "1 the log is empty (no file written); 6 the file was not as left,\nthe "
+                   "whole log went to a new file (named on stdout); 0 exported (or no new\n"
+                   "records); 64 "
                    "bad usage; 130 / 143 stopped by SIGINT / SIGTERM (no file written,\nthe "
                    "trace complete).\n");
     case CliCommand::Display:
@@ -501,8 +516,11 @@ QString helpText(CliCommand command) {
                "  scan                  find the meter's speed and slave ID\n\n"
                "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
            linkOptions + QLatin1Char('\n') + exits +
-           QStringLiteral("download also returns 1 (empty log), 3 (file not written) and 5 (log\n"
-                          "restarted); see download --help.\n");
+           QStringLiteral(
+               "download also returns 1 (empty log), 3 (file not written), 4 (port in "
+               "use by another\n"
+               "program), 5 (log restarted) and 6 (appended file not as left, a new one written);\n"
+               "see download --help.\n");
 }
 
 } // namespace meterlink

@@ -26,7 +26,8 @@ struct CliOptions {
     std::optional<QString> outPath;
     QList<int> slaves; // --slave 1,2,7: each in turn; empty: the one slave of the link
     bool append = false;
-    bool failOnRestart = false; // --on-restart=fail
+    bool failOnRestart = false;  // --on-restart=fail
+    bool failOnMismatch = false; // --on-mismatch=fail
     bool isoTimestamps = false;
     bool byteOrderMark = false;
     // scan

@@ -20,7 +20,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTemporaryDir>
 
 #include <optional>
 
@@ -49,32 +48,18 @@ int rank(int exit) {
         return 3;
     case ExitEmptyLog:
         return 4;
-    default:
+    case ExitNewFile:
         return 5;
+    default:
+        return 6;
     }
 }
 
-// The CSV writer's bytes for grid rows 1..lastRow, taken from a scratch file, so that an
-// appended file is made by exactly the code that makes a whole one.
-std::optional<QByteArray> csvBytes(const GridModel& grid, qint32 lastRow, const ChannelFlags& flags,
-                                   QString* why) {
-    QTemporaryDir scratch;
-    if (!scratch.isValid()) {
-        *why = QStringLiteral("No temporary folder: %1").arg(scratch.errorString());
-        return std::nullopt;
-    }
-    const QString path = scratch.filePath(QStringLiteral("rows.csv"));
-    CsvExport writer;
-    if (writer.ExportCsv(grid, lastRow, flags, path) != -1) {
-        *why = writer.failureReason();
-        return std::nullopt;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        return std::nullopt;
-    }
-    return file.readAll();
+// The CSV writer's bytes for grid rows 1..lastRow, so that an appended file is made by
+// exactly the code that makes a whole one.
+QByteArray csvBytes(const GridModel& grid, qint32 lastRow, const ChannelFlags& flags,
+                    const CodePage& codePage) {
+    return CsvExport(codePage).fileBytes(grid, lastRow, flags);
 }
 
 bool writeWhole(const QString& path, const QByteArray& bytes, QString* why) {
@@ -91,8 +76,9 @@ bool writeWhole(const QString& path, const QByteArray& bytes, QString* why) {
 class Collector {
 public:
     Collector(ModbusLink& link, EventPump& pump, const Settings& settings,
-              const CliOptions& options, ConsoleDownloadView& view)
-        : link_(link), pump_(pump), settings_(settings), options_(options), view_(view) {}
+              const CliOptions& options, ConsoleDownloadView& view, const QDateTime& now)
+        : link_(link), pump_(pump), settings_(settings), options_(options), view_(view), now_(now) {
+    }
 
     MeterResult whole(int slave, const QString& fileName);
     MeterResult append(int slave, const QString& fileName);
@@ -107,15 +93,13 @@ private:
         return link_.aborted() ? QStringLiteral("Download stopped")
                                : QStringLiteral("Error in Downloading!!");
     }
-    QString localeName() const {
-        return options_.isoTimestamps ? QString() : QLocale::system().name();
-    }
 
     ModbusLink& link_;
     EventPump& pump_;
     const Settings& settings_;
     const CliOptions& options_;
     ConsoleDownloadView& view_;
+    QDateTime now_; // the PC's clock at the start: the year of the newest record
 };
 
 MeterResult Collector::whole(int slave, const QString& fileName) {
@@ -139,59 +123,125 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     view_.setStatusText(QStringLiteral("Completed Download."));
     view_.setProgress(100.0f);
     QString why;
-    auto bytes = csvBytes(grid, download.LastGridRow(), download.channelFlags(), &why);
-    if (!bytes ||
-        !writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + *bytes : *bytes, &why))
+    if (options_.isoTimestamps)
+        setIsoYears(grid, 2, download.LastGridRow(), QDate(), now_);
+    const QByteArray bytes =
+        csvBytes(grid, download.LastGridRow(), download.channelFlags(), systemCsvCodePage());
+    if (!writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + bytes : bytes, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
     return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString()};
 }
 
+// Why the CSV or its state is not as the last run left them; empty when they are. `state`
+// and `csv` are what was read.
+QString notAsLeft(const QString& statePath, std::optional<AppendState>& state, QByteArray& csv,
+                  QString& target, const CsvForm& asked) {
+    const QString stateName = QFileInfo(statePath).fileName();
+    QFile file(statePath);
+    QString why;
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1 cannot be read: %2").arg(stateName, file.errorString());
+    state = AppendState::parse(file.read(64 * 1024), &why);
+    if (!state)
+        return QStringLiteral("%1 cannot be used: %2").arg(stateName, why);
+    target = QFileInfo(statePath).dir().filePath(state->fileName);
+    const QString name = state->fileName;
+    QFile old(target);
+    if (!old.exists())
+        return QStringLiteral("%1 is missing").arg(name);
+    if (!old.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1 cannot be read: %2").arg(name, old.errorString());
+    csv = old.readAll();
+    if (csv.size() != state->csvSize)
+        return QStringLiteral("%1 changed since the last run: %2 bytes then, %3 now")
+            .arg(name)
+            .arg(state->csvSize)
+            .arg(csv.size());
+    if (QCryptographicHash::hash(csv, QCryptographicHash::Sha256) != state->csvSha256)
+        return QStringLiteral("%1 changed since the last run: the same %2 bytes, other contents")
+            .arg(name)
+            .arg(csv.size());
+    if (state->seamOffset < 2 || csv.at(state->seamOffset - 1) != '\n' ||
+        csv.at(state->seamOffset - 2) != '\r')
+        return QStringLiteral("%1 does not agree with %2: its seam (byte %3) is not at the start "
+                              "of a line")
+            .arg(stateName, name)
+            .arg(state->seamOffset);
+    if (state->form.isoTimestamps != asked.isoTimestamps)
+        return QStringLiteral("%1 has %2 timestamps and --timestamps %3 was asked for")
+            .arg(name, state->form.isoTimestamps ? QStringLiteral("ISO") : QStringLiteral("locale"),
+                 asked.isoTimestamps ? QStringLiteral("iso") : QStringLiteral("locale"));
+    if (state->form.byteOrderMark != asked.byteOrderMark)
+        return QStringLiteral("%1 %2 a byte-order mark and --bom was %3")
+            .arg(name,
+                 state->form.byteOrderMark ? QStringLiteral("starts with")
+                                           : QStringLiteral("has no"),
+                 asked.byteOrderMark ? QStringLiteral("given") : QStringLiteral("not given"));
+    if (state->form.fieldSeparator != asked.fieldSeparator ||
+        state->form.decimalMark != asked.decimalMark)
+        return QStringLiteral("%1 has the field separator \"%2\" and decimal mark \"%3\"; this run "
+                              "writes \"%4\" and \"%5\"")
+            .arg(name, state->form.fieldSeparator, state->form.decimalMark, asked.fieldSeparator,
+                 asked.decimalMark);
+    return QString();
+}
+
+// What tells a restarted log, in words; empty when the log only grew or stayed.
+QString restartReason(const AppendState& state, const LogTailReader::Head& head) {
+    QStringList changed;
+    if (head.logLength < state.logLength)
+        changed << QStringLiteral("its length went from %1 to %2 bytes")
+                       .arg(state.logLength)
+                       .arg(head.logLength);
+    if (head.firstRecord != state.firstRecord)
+        changed << QStringLiteral("its first record changed (%1 then, %2 now)")
+                       .arg(QString::fromLatin1(state.firstRecord.toHex(' ')),
+                            QString::fromLatin1(head.firstRecord.toHex(' ')));
+    for (size_t k = 0; k < head.names.size(); ++k)
+        if (head.names[k] != state.channelNames[k])
+            changed << QStringLiteral("channel %1's name changed (\"%2\" then, \"%3\" now)")
+                           .arg(k + 1)
+                           .arg(state.channelNames[k], head.names[k]);
+    return changed.join(QStringLiteral("; "));
+}
+
+// The year of the last dated row before `end` in an ISO file's bytes.
+QDate lastIsoDate(const QByteArray& csv, qint64 end) {
+    qint64 lineEnd = end - 2; // the CR LF of the line before the seam
+    while (lineEnd > 0) {
+        const qint64 lineStart = csv.lastIndexOf('\n', lineEnd - 1) + 1;
+        const QDate date = isoTimestampDate(
+            QString::fromLatin1(csv.mid(lineStart, qMin<qint64>(10, lineEnd - lineStart))));
+        if (date.isValid())
+            return date;
+        lineEnd = lineStart - 2;
+    }
+    return QDate();
+}
+
 MeterResult Collector::append(int slave, const QString& fileName) {
     const QString statePath = fileName + QStringLiteral(".state");
-    const QString startOver =
-        QStringLiteral("to start over, move %1 and its CSV aside (or delete them) and run again")
-            .arg(statePath);
+    // The form a new file gets; a dialect option sets its separator and decimal mark here.
+    const CsvForm asked = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
     std::optional<AppendState> state;
     QByteArray csv;
     QString target = fileName;
-    if (QFile::exists(statePath)) {
-        QFile file(statePath);
-        QString why;
-        if (!file.open(QIODevice::ReadOnly))
-            why = file.errorString();
-        else
-            state = AppendState::parse(file.read(64 * 1024), &why);
-        if (!state)
-            return fail(ExitFileNotWritten, QStringLiteral("Not appended"),
-                        QStringLiteral("Cannot use %1: %2; %3").arg(statePath, why, startOver));
-        target = QFileInfo(statePath).dir().filePath(state->fileName);
-        QFile old(target);
-        if (old.open(QIODevice::ReadOnly))
-            csv = old.readAll();
-        if (!old.isOpen() || csv.size() != state->csvSize ||
-            QCryptographicHash::hash(csv, QCryptographicHash::Sha256) != state->csvSha256)
-            return fail(ExitFileNotWritten, QStringLiteral("Not appended"),
-                        QStringLiteral("%1 is not as the last run left it (edited, written by "
-                                       "another download, or that run was interrupted before "
-                                       "it saved its state); %2")
-                            .arg(target, startOver));
-        if (state->isoTimestamps != options_.isoTimestamps ||
-            state->byteOrderMark != options_.byteOrderMark || state->locale != localeName())
-            return fail(ExitFileNotWritten, QStringLiteral("Not appended"),
-                        QStringLiteral("%1 was written with other --timestamps, --bom or locale "
-                                       "settings; use those again, or %2")
-                            .arg(target, startOver));
-    }
-
-    if (!state && QFile::exists(fileName))
+    QString mismatch;
+    if (QFile::exists(statePath))
+        mismatch = notAsLeft(statePath, state, csv, target, asked);
+    else if (QFile::exists(fileName))
         // Whatever made it (the window, a download without --append), its rows may be all
         // that is left of a log since cleared: never replaced by a guess.
-        return fail(ExitFileNotWritten, QStringLiteral("Not appended"),
-                    QStringLiteral("%1 exists but has no state file %2, so what it holds is "
-                                   "unknown; to start appending, move it aside (or delete it) "
-                                   "and run again")
-                        .arg(fileName, statePath));
+        mismatch = QStringLiteral("%1 has no state file %2, so what it holds is unknown")
+                       .arg(QFileInfo(fileName).fileName(), QFileInfo(statePath).fileName());
+    if (!mismatch.isEmpty()) {
+        if (options_.failOnMismatch)
+            return fail(ExitFileNotWritten, QStringLiteral("Not appended"),
+                        mismatch + QStringLiteral("; nothing written (--on-mismatch=fail)"));
+        state.reset();
+        csv.clear();
+    }
 
     LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
@@ -202,21 +252,15 @@ MeterResult Collector::append(int slave, const QString& fileName) {
     if (head.logLength == 0)
         return fail(ExitEmptyLog, QStringLiteral("0 Records Available"), QString());
 
-    QString restartNote;
+    QString note = mismatch;
     if (state) {
-        const bool restarted = head.logLength < state->logLength ||
-                               head.firstRecord != state->firstRecord ||
-                               head.names != state->channelNames;
-        if (restarted) {
-            restartNote = QStringLiteral("the meter's log was cleared or restarted since the last "
-                                         "run (%1 bytes then, %2 now, or another first record "
-                                         "or channel names)")
-                              .arg(state->logLength)
-                              .arg(head.logLength);
+        const QString restarted = restartReason(*state, head);
+        if (!restarted.isEmpty()) {
+            note = QStringLiteral("the meter's log was cleared or restarted since the last run: ") +
+                   restarted;
             if (options_.failOnRestart)
                 return fail(ExitLogRestarted, QStringLiteral("Log restarted"),
-                            restartNote + QStringLiteral("; nothing written (--on-restart=fail)"));
-            target = freeCounterName(target);
+                            note + QStringLiteral("; nothing written (--on-restart=fail)"));
             state.reset();
             csv.clear();
         } else if (head.logLength == state->logLength) {
@@ -224,60 +268,73 @@ MeterResult Collector::append(int slave, const QString& fileName) {
             return {ExitDone, QStringLiteral("no new records"), QString()};
         }
     }
+    // The file's own form, whatever this run's environment; a new file takes this run's.
+    const CsvForm form = state ? state->form : asked;
+    const bool newFile = !note.isEmpty();
+    if (newFile)
+        target = freeCounterName(fileName);
 
     GridModel grid;
     LogTailReader::writeHeader(grid, head);
-    RecordDecoder decoder(grid, QLocale::system());
-    if (options_.isoTimestamps)
+    RecordDecoder decoder(grid, QLocale(form.localeName));
+    if (form.isoTimestamps)
         decoder.useIsoTimestamps();
+    else
+        decoder.useTimestampPatterns(form.datePattern, form.timePattern);
     qint32 lastGridRow = 1;
-    qint32 rowsBeforeLastBlock = 1;
-    if (!reader.readBlocks(state ? state->seamBlock() : 0, head.logLength, decoder, lastGridRow,
-                           rowsBeforeLastBlock))
+    LogTailReader::Seam seam;
+    if (!reader.readBlocks(state ? state->seamBlock : 0, head.logLength, decoder, lastGridRow,
+                           seam))
         return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
     view_.setStatusText(QStringLiteral("Completed Download."));
     view_.setProgress(100.0f);
+    if (form.isoTimestamps)
+        setIsoYears(grid, 2, lastGridRow, state ? lastIsoDate(csv, state->seamOffset) : QDate(),
+                    now_);
 
     QString why;
-    const auto header = csvBytes(grid, 1, head.channelInUse, &why);
-    const auto rows = header ? csvBytes(grid, lastGridRow, head.channelInUse, &why) : std::nullopt;
-    const auto beforeLast =
-        rows ? csvBytes(grid, rowsBeforeLastBlock, head.channelInUse, &why) : std::nullopt;
-    if (!beforeLast)
-        return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
-    // The rows of the block that held the old end are written again: the block may have
-    // gained readings for the row at the seam.
-    const QByteArray kept = state
-                                ? csv.left(state->seamOffset)
-                                : (options_.byteOrderMark ? byteOrderMark : QByteArray()) + *header;
-    const QByteArray updated = kept + rows->mid(header->size());
+    const CodePage codePage =
+        form.encoding == QLatin1String("utf-8") ? CodePage() : systemCsvCodePage();
+    const QByteArray header = csvBytes(grid, 1, head.channelInUse, codePage);
+    const QByteArray rows = csvBytes(grid, lastGridRow, head.channelInUse, codePage);
+    const QByteArray beforeSeam = csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage);
+    // The rows from the seam block on are written again: the block may have gained
+    // readings for the row at the seam.
+    const QByteArray kept = state ? csv.left(state->seamOffset)
+                                  : (form.byteOrderMark ? byteOrderMark : QByteArray()) + header;
+    const QByteArray updated = kept + rows.mid(header.size());
 
     AppendState next;
     next.fileName = QFileInfo(target).fileName();
     next.logLength = head.logLength;
     next.firstRecord = head.firstRecord;
     next.channelNames = head.names;
-    next.seamOffset = kept.size() + (beforeLast->size() - header->size());
+    next.seamBlock = seam.block;
+    next.seamOffset = kept.size() + (beforeSeam.size() - header.size());
     next.csvSize = updated.size();
     next.csvSha256 = QCryptographicHash::hash(updated, QCryptographicHash::Sha256);
-    next.isoTimestamps = options_.isoTimestamps;
-    next.byteOrderMark = options_.byteOrderMark;
-    next.locale = localeName();
+    next.form = form;
     // The file first, its state after it: a run stopped between the two leaves a file whose
-    // hash the old state does not match, and the next run says so instead of guessing.
+    // hash the old state does not match, and the next run writes a new file.
     if (!writeWhole(target, updated, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     if (!writeWhole(statePath, next.toText(), &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"),
-                    why + QStringLiteral(" (the CSV was written; the next --append will refuse "
-                                         "it until you start over)"));
+                    why + QStringLiteral(" (the CSV was written; the next --append will write "
+                                         "the whole log to a new file)"));
+    const QString blocks =
+        QStringLiteral("%1 of %2 log blocks read")
+            .arg(reader.blocksRead())
+            .arg((head.logLength + DownloadLog::blockBytes - 1) / DownloadLog::blockBytes);
+    if (newFile) {
+        const QString status = QStringLiteral("Finished. Data in new file %1").arg(target);
+        view_.setStatusText(status);
+        return {mismatch.isEmpty() ? int(ExitDone) : int(ExitNewFile),
+                QStringLiteral("%1 (%2)").arg(status, blocks), note};
+    }
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
-    return {ExitDone,
-            QStringLiteral("Finished. Data in File %1 (%2 of %3 log blocks read)")
-                .arg(target)
-                .arg(reader.blocksRead())
-                .arg((head.logLength + DownloadLog::blockBytes - 1) / DownloadLog::blockBytes),
-            restartNote};
+    return {ExitDone, QStringLiteral("Finished. Data in File %1 (%2)").arg(target, blocks),
+            QString()};
 }
 
 void printLine(QIODevice& device, const QString& line) {
@@ -335,7 +392,7 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         }
         ConsoleDownloadView view(several ? static_cast<QIODevice&>(quiet) : console.out,
                                  console.err, console.errIsTerminal);
-        Collector collector(link, pump, settings, options, view);
+        Collector collector(link, pump, settings, options, view, started);
         const MeterResult result =
             options.append ? collector.append(slave, fileName) : collector.whole(slave, fileName);
         view.finishProgress();

@@ -15,7 +15,8 @@ struct Settings;
 
 // `download` with what unattended collection needs: several meters in turn, names with
 // {slave}, {date} and {time}, appending only what is new, ISO timestamps, a byte-order
-// mark. Returns the run's exit status: the first of 3, 2, 5, 1 that any meter had, else 0.
+// mark. Returns the run's exit status: the first of 3, 2, 5, 4, 1, 6 that any meter had,
+// else 0.
 // `stopped` says a stop signal came: the meters not yet asked are left alone.
 int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& stopped,
                const Settings& settings, const CliOptions& options, Console& console,

@@ -10,6 +10,8 @@ enum ExitCode : int {
     ExitFileNotWritten = 3,
     ExitPortInUse = 4,    // another run holds the port's lock
     ExitLogRestarted = 5, // --append --on-restart=fail found the log cleared
+    // --append found the file or its state not as left: the whole log went to a new file.
+    ExitNewFile = 6,
     ExitUsage = 64,
     // 128 + the signal's number, as shells report a command ended by it.
     ExitInterrupted = 130,

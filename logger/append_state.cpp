@@ -1,6 +1,10 @@
 #include "logger/append_state.h"
 
+#include "logger/record_decoder.h"
+
+#include <QCryptographicHash>
 #include <QList>
+#include <QLocale>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -16,6 +20,7 @@ constexpr int recordBytes = 8;
 // Banks 8 to 255 of 16 KB: the most a state block can announce.
 constexpr qint64 maxLogLength = 248LL * 16384;
 const QByteArray magic = "meterlink append state ";
+const QByteArray checksumKey = "checksum ";
 
 std::optional<qint64> boundedNumber(const QByteArray& text, qint64 min, qint64 max) {
     bool ok = false;
@@ -35,26 +40,61 @@ std::optional<QByteArray> hexBytes(const QByteArray& text, int size) {
     return QByteArray::fromHex(text);
 }
 
+QByteArray hexLine(const char* key, const QString& text) {
+    return QByteArray(key) + ' ' + text.toUtf8().toHex() + '\n';
+}
+
+CsvForm versionOneForm(bool iso, bool bom, const QString& localeName) {
+    // Version 1 kept only the locale's name; its patterns are that locale's.
+    CsvForm form;
+    form.isoTimestamps = iso;
+    form.byteOrderMark = bom;
+    if (!iso) {
+        const QLocale locale(localeName);
+        form.localeName = locale.name();
+        form.datePattern = dateFormatWithFullYear(locale);
+        form.timePattern = timeFormatWithSeconds(locale);
+    }
+#ifdef Q_OS_WIN
+    form.encoding = QStringLiteral("code-page");
+#endif
+    return form;
+}
+
 } // namespace
 
-qint32 AppendState::seamBlock() const {
+bool CsvForm::operator==(const CsvForm& other) const {
+    return isoTimestamps == other.isoTimestamps && localeName == other.localeName &&
+           datePattern == other.datePattern && timePattern == other.timePattern &&
+           byteOrderMark == other.byteOrderMark && encoding == other.encoding &&
+           fieldSeparator == other.fieldSeparator && decimalMark == other.decimalMark;
+}
+
+qint32 AppendState::lastBlock(qint32 logLength) {
     return logLength > 0 ? (logLength - 1) / blockBytes * blockBytes : 0;
 }
 
 QByteArray AppendState::toText() const {
     QByteArray text = magic + QByteArray::number(version) + '\n';
-    text += "file " + fileName.toUtf8().toHex() + '\n';
+    text += hexLine("file", fileName);
     text += "log-length " + QByteArray::number(logLength) + '\n';
     text += "first-record " + firstRecord.toHex() + '\n';
     for (size_t k = 0; k < channelNames.size(); ++k)
-        text += "channel-" + QByteArray::number(int(k) + 1) + ' ' +
-                channelNames[k].toUtf8().toHex() + '\n';
+        text += hexLine(QByteArray("channel-" + QByteArray::number(int(k) + 1)).constData(),
+                        channelNames[k]);
+    text += "seam-block " + QByteArray::number(seamBlock) + '\n';
     text += "seam-offset " + QByteArray::number(seamOffset) + '\n';
     text += "csv-size " + QByteArray::number(csvSize) + '\n';
     text += "csv-sha256 " + csvSha256.toHex() + '\n';
-    text += QByteArray("timestamps ") + (isoTimestamps ? "iso" : "locale") + '\n';
-    text += QByteArray("bom ") + (byteOrderMark ? "1" : "0") + '\n';
-    text += "locale " + locale.toUtf8().toHex() + '\n';
+    text += QByteArray("timestamps ") + (form.isoTimestamps ? "iso" : "locale") + '\n';
+    text += hexLine("locale", form.localeName);
+    text += hexLine("date-pattern", form.datePattern);
+    text += hexLine("time-pattern", form.timePattern);
+    text += QByteArray("bom ") + (form.byteOrderMark ? "1" : "0") + '\n';
+    text += hexLine("encoding", form.encoding);
+    text += hexLine("separator", QString(form.fieldSeparator));
+    text += hexLine("decimal-mark", QString(form.decimalMark));
+    text += checksumKey + QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex() + '\n';
     return text;
 }
 
@@ -76,8 +116,25 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
         return fail(QStringLiteral("its version is not readable"));
     if (*fileVersion > version)
         return fail(QStringLiteral("it was made by a newer version of meterlink-cli"));
+    if (*fileVersion > 1) {
+        // The checksum covers every byte before its own line.
+        const QByteArray last = lines.last();
+        const qsizetype covered = text.size() - last.size() - 1;
+        if (!last.startsWith(checksumKey))
+            return fail(QStringLiteral("its checksum line is missing"));
+        if (last.mid(checksumKey.size()) !=
+            QCryptographicHash::hash(text.left(covered), QCryptographicHash::Sha256).toHex())
+            return fail(QStringLiteral("its checksum does not match its lines (edited by hand?)"));
+        lines.removeLast();
+    }
 
     AppendState state;
+    state.readVersion = int(*fileVersion);
+    bool iso = false;
+    bool bom = false;
+    QString locale;
+    QString separator;
+    QString decimalMark;
     QSet<QByteArray> seen;
     for (int i = 1; i < lines.size(); ++i) {
         const QByteArray& line = lines.at(i);
@@ -100,6 +157,7 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
             good = good && !utf8.hasError();
             return text;
         };
+        const bool later = *fileVersion > 1;
         if (key == "file") {
             state.fileName = hexText(1024);
             good = good && !state.fileName.isEmpty() &&
@@ -116,7 +174,12 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
             state.firstRecord = v.value_or(QByteArray());
         } else if (key.startsWith("channel-") && key.size() == 9 && key.at(8) >= '1' &&
                    key.at(8) <= '8') {
-            state.channelNames[size_t(key.at(8) - '1')] = hexText(32);
+            // 32 Latin-1 characters take up to 64 bytes as UTF-8.
+            state.channelNames[size_t(key.at(8) - '1')] = hexText(64);
+        } else if (key == "seam-block" && later) {
+            const auto v = boundedNumber(value, 0, maxLogLength);
+            good = v.has_value() && *v % blockBytes == 0;
+            state.seamBlock = qint32(v.value_or(0));
         } else if (key == "seam-offset") {
             const auto v = boundedNumber(value, 0, std::numeric_limits<qint64>::max() / 2);
             good = v.has_value();
@@ -131,23 +194,75 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
             state.csvSha256 = v.value_or(QByteArray());
         } else if (key == "timestamps") {
             good = value == "iso" || value == "locale";
-            state.isoTimestamps = value == "iso";
+            iso = value == "iso";
         } else if (key == "bom") {
             good = value == "0" || value == "1";
-            state.byteOrderMark = value == "1";
+            bom = value == "1";
         } else if (key == "locale") {
-            state.locale = hexText(64);
+            locale = hexText(64);
+        } else if (key == "date-pattern" && later) {
+            state.form.datePattern = hexText(256);
+        } else if (key == "time-pattern" && later) {
+            state.form.timePattern = hexText(256);
+        } else if (key == "encoding" && later) {
+            state.form.encoding = hexText(64);
+            good = good && (state.form.encoding == QLatin1String("utf-8") ||
+                            state.form.encoding == QLatin1String("code-page"));
+        } else if (key == "separator" && later) {
+            separator = hexText(4);
+            good = good && separator.size() == 1;
+        } else if (key == "decimal-mark" && later) {
+            decimalMark = hexText(4);
+            good = good && decimalMark.size() == 1;
         } else {
             good = false;
         }
         if (!good)
             return fail(QStringLiteral("line %1 is not understood").arg(i + 1));
     }
-    if (seen.size() != 17)
+    if (seen.size() != (*fileVersion > 1 ? 23 : 17))
         return fail(QStringLiteral("it lacks some of its lines"));
-    if (state.seamOffset > state.csvSize)
+    if (*fileVersion == 1) {
+        state.form = versionOneForm(iso, bom, locale);
+        state.seamBlock = lastBlock(state.logLength);
+    } else {
+        state.form.isoTimestamps = iso;
+        state.form.byteOrderMark = bom;
+        state.form.localeName = locale;
+        state.form.fieldSeparator = separator.at(0);
+        state.form.decimalMark = decimalMark.at(0);
+        if (iso != (state.form.datePattern.isEmpty() && state.form.timePattern.isEmpty()))
+            return fail(QStringLiteral("its timestamp patterns do not agree with its form"));
+    }
+    if (state.seamOffset > state.csvSize || state.seamBlock >= state.logLength)
         return fail(QStringLiteral("its numbers do not agree"));
     return state;
+}
+
+CsvForm environmentCsvForm(bool isoTimestamps, bool byteOrderMark) {
+    CsvForm form;
+    form.isoTimestamps = isoTimestamps;
+    form.byteOrderMark = byteOrderMark;
+#ifdef Q_OS_WIN
+    form.encoding = QStringLiteral("code-page");
+#endif
+    if (isoTimestamps)
+        return form;
+    const QLocale system = QLocale::system();
+#ifdef Q_OS_WIN
+    form.localeName = system.name();
+#else
+    // The locale the system's time formats come from, as Qt itself finds it.
+    QString name = qEnvironmentVariable("LC_ALL");
+    if (name.isEmpty())
+        name = qEnvironmentVariable("LC_TIME");
+    if (name.isEmpty())
+        name = qEnvironmentVariable("LANG");
+    form.localeName = QLocale(name.isEmpty() ? QStringLiteral("C") : name).name();
+#endif
+    form.datePattern = dateFormatWithFullYear(system);
+    form.timePattern = timeFormatWithSeconds(system);
+    return form;
 }
 
 } // namespace meterlink

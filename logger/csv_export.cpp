@@ -58,15 +58,8 @@ QString csvField(const QString& text) {
     return text;
 }
 
-qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
-                            const ChannelFlags& ChannelInUse, const QString& fileName) {
-    failureReason_.clear();
-    const QString shownName = QDir::toNativeSeparators(fileName);
-    if (fileName.isEmpty()) {
-        failureReason_ = QStringLiteral("No file name to write the records to");
-        return 0;
-    }
-
+QByteArray CsvExport::fileBytes(const GridModel& grid, qint32 LastGridRow,
+                                const ChannelFlags& ChannelInUse) const {
     // The whole text first: whether the code page holds it is known only at its end.
     QString text;
     for (qint32 row = 1; row <= LastGridRow; ++row) {
@@ -79,7 +72,19 @@ qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
         }
         text += QLatin1String("\r\n");
     }
-    const QByteArray bytes = csvFileBytes(text, codePage_);
+    return csvFileBytes(text, codePage_);
+}
+
+qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
+                            const ChannelFlags& ChannelInUse, const QString& fileName) {
+    failureReason_.clear();
+    const QString shownName = QDir::toNativeSeparators(fileName);
+    if (fileName.isEmpty()) {
+        failureReason_ = QStringLiteral("No file name to write the records to");
+        return 0;
+    }
+
+    const QByteArray bytes = fileBytes(grid, LastGridRow, ChannelInUse);
 
     QSaveFile file(fileName);
     // Unbuffered: a write that fails (a full disk) then keeps the system's words for it.

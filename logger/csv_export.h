@@ -40,6 +40,10 @@ public:
     qint16 ExportCsv(const GridModel& grid, qint32 LastGridRow, const ChannelFlags& ChannelInUse,
                      const QString& fileName);
 
+    // The bytes ExportCsv writes for these rows.
+    QByteArray fileBytes(const GridModel& grid, qint32 LastGridRow,
+                         const ChannelFlags& ChannelInUse) const;
+
     // Which file and what the system said, after a result of 0.
     const QString& failureReason() const { return failureReason_; }
 

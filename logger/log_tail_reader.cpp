@@ -83,17 +83,21 @@ void LogTailReader::writeHeader(GridModel& grid, const Head& head) {
 }
 
 bool LogTailReader::readBlocks(qint32 from, qint32 logLength, RecordDecoder& decoder,
-                               qint32& lastGridRow, qint32& rowsBeforeLastBlock) {
+                               qint32& lastGridRow, Seam& seam) {
     failureReason_.clear();
-    rowsBeforeLastBlock = lastGridRow;
+    seam = Seam{from, lastGridRow};
     for (qint32 offset = from; offset < logLength; offset += DownloadLog::blockBytes) {
         QByteArray block;
         panel_.setProgress(float(double(offset) / double(logLength) * 100.0));
         if (!readLog(offset, qMin<qint32>(logLength - offset, DownloadLog::blockBytes), block))
             return false;
         ++blocksRead_;
-        rowsBeforeLastBlock = lastGridRow;
+        const qint32 rowsBefore = lastGridRow;
         decoder.DecodeRecord(block, lastGridRow);
+        // Undated records at a block's start belong to the row before it, which an append
+        // starting at this block could not complete.
+        if (offset == from || !decoder.joinedRow())
+            seam = Seam{offset, rowsBefore};
         pump_.yield();
     }
     return true;

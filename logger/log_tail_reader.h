@@ -31,11 +31,18 @@ public:
     // The state block, the eight names and (for a log that is not empty) the first record.
     bool readHead(Head& head);
 
+    // Where the next run starts: the last block read whose rows begin in it (its first
+    // record has a moment of its own, or it is the first block read), and the grid row its
+    // rows follow.
+    struct Seam {
+        qint32 block = 0;
+        qint32 rowsBefore = 1;
+    };
+
     // Blocks from `from` (a multiple of 1024) to the log's end, decoded into the grid from
-    // row `lastGridRow` on. `rowsBeforeLastBlock` is the grid row the last block's rows
-    // follow.
+    // row `lastGridRow` on.
     bool readBlocks(qint32 from, qint32 logLength, RecordDecoder& decoder, qint32& lastGridRow,
-                    qint32& rowsBeforeLastBlock);
+                    Seam& seam);
 
     // Puts the header row a whole download writes.
     static void writeHeader(GridModel& grid, const Head& head);

@@ -71,6 +71,14 @@ void RecordDecoder::useIsoTimestamps() {
     timeTexts_.assign(timeTexts_.size(), QString());
 }
 
+void RecordDecoder::useTimestampPatterns(const QString& datePattern, const QString& timePattern) {
+    iso_ = false;
+    dateFormat_ = datePattern;
+    timeFormat_ = timePattern;
+    dateTexts_.assign(dateTexts_.size(), QString());
+    timeTexts_.assign(timeTexts_.size(), QString());
+}
+
 QString RecordDecoder::timestampText(const QDate& date, const QTime& time) {
     if (date.isValid()) {
         if (!time.isValid() || (time == QTime(0, 0) && !iso_))
@@ -92,6 +100,7 @@ qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow)
 
     const auto* bytes = reinterpret_cast<const quint8*>(block.constData());
     const int records = int(block.size() / recordSize);
+    joinedRow_ = false;
     for (int n = 0; n < records; ++n) {
         const quint8* record = bytes + qsizetype(n) * recordSize;
         const int channel = record[0] >> 4;
@@ -108,20 +117,29 @@ qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow)
             timestampKnown = false;
         }
 
+        bool openedRow = false;
         if (date != previousDate || time != previousTime) {
             ++LastGridRow;
             previousDate = date;
             previousTime = time;
+            openedRow = true;
         } else if (n == 0 && LastGridRow < 2) {
             // A first record without a moment would otherwise land on the header row.
             ++LastGridRow;
+            openedRow = true;
         }
+        if (n == 0)
+            joinedRow_ = !openedRow;
 
-        if (!timestampKnown) {
-            timestamp = timestampText(date, time);
-            timestampKnown = true;
+        // A record without a moment joins the row before it: that row's own timestamp is
+        // the one that holds, never overwritten by a zero time.
+        if (openedRow || date.isValid() || time.isValid()) {
+            if (!timestampKnown) {
+                timestamp = timestampText(date, time);
+                timestampKnown = true;
+            }
+            grid_.setTextMatrix(LastGridRow, 1, timestamp);
         }
-        grid_.setTextMatrix(LastGridRow, 1, timestamp);
         grid_.setTextMatrix(LastGridRow, 0, QString::number(LastGridRow - 1));
         // Channel 0 would overwrite the timestamp and 9 to 15 have no column.
         if (channel >= 1 && channel <= 8) {
@@ -130,6 +148,57 @@ qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow)
         }
     }
     return -1;
+}
+
+QDate isoTimestampDate(const QString& text) {
+    if (text.size() < 10 || text.at(4) != u'-' || text.at(7) != u'-')
+        return QDate();
+    return QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+}
+
+void setIsoYears(GridModel& grid, qint32 firstRow, qint32 lastRow, const QDate& before,
+                 const QDateTime& now) {
+    const auto setYear = [&](qint32 row, int year) {
+        grid.setTextMatrix(row, 1,
+                           QStringLiteral("%1").arg(year, 4, 10, QLatin1Char('0')) +
+                               grid.TextMatrix(row, 1).mid(4));
+    };
+    const auto monthDay = [](const QDate& date) { return date.month() * 100 + date.day(); };
+    if (before.isValid()) {
+        int year = before.year();
+        int previous = monthDay(before);
+        for (qint32 row = firstRow; row <= lastRow; ++row) {
+            const QDate date = isoTimestampDate(grid.TextMatrix(row, 1));
+            if (!date.isValid())
+                continue;
+            if (monthDay(date) < previous)
+                ++year;
+            previous = monthDay(date);
+            setYear(row, year);
+        }
+        return;
+    }
+    int year = 0;
+    int later = 0;
+    for (qint32 row = lastRow; row >= firstRow; --row) {
+        const QString text = grid.TextMatrix(row, 1);
+        const QDate date = isoTimestampDate(text);
+        if (!date.isValid())
+            continue;
+        if (year == 0) {
+            // 29 February has no place in the log's year; the newest record needs none.
+            year = now.date().year();
+            const QTime time = QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss"));
+            const QDate thisYear(year, date.month(), date.day());
+            if (!thisYear.isValid() || thisYear > now.date() ||
+                (thisYear == now.date() && time.isValid() && time > now.time()))
+                --year;
+        } else if (monthDay(date) > later) {
+            --year;
+        }
+        later = monthDay(date);
+        setYear(row, year);
+    }
 }
 
 } // namespace meterlink

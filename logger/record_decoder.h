@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QTime>
@@ -25,9 +26,17 @@ public:
     // record is dropped. Always -1.
     qint16 DecodeRecord(const QByteArray& block, qint32& LastGridRow);
 
+    // Whether the latest block's first record joined the row the block found (it had no
+    // moment of its own), so that the block's rows begin in an earlier block's.
+    bool joinedRow() const { return joinedRow_; }
+
     // Timestamps as 2001-05-17 09:30:00 (midnight too keeps its time), which spreadsheets
     // read as a date whatever their locale.
     void useIsoTimestamps();
+
+    // Timestamps in the given QLocale patterns with the constructor's locale's digits: the
+    // form a file was first written in, kept by the runs that append to it.
+    void useTimestampPatterns(const QString& datePattern, const QString& timePattern);
 
     // The locale's general date-time text: short date, a blank, the time with seconds;
     // midnight shows the date alone, a missing date the time alone.
@@ -42,11 +51,22 @@ private:
     QString dateFormat_;
     QString timeFormat_;
     bool iso_ = false;
+    bool joinedRow_ = false;
     // Formatting through the locale is the slow part of a download; a log of 2001 has at
     // most 365 dates and 1440 minutes, so each text is made once.
     std::vector<QString> dateTexts_;
     std::vector<QString> timeTexts_;
 };
+
+// ISO timestamps of rows firstRow..lastRow given their real years in place of the log's
+// 2001: the year steps on each time month and day go backwards. `before` is the dated row
+// that precedes them, with its year, when there is one; else the newest row takes the year
+// of `now`, or the one before when that would put it in the future.
+void setIsoYears(GridModel& grid, qint32 firstRow, qint32 lastRow, const QDate& before,
+                 const QDateTime& now);
+
+// The date of an ISO timestamp text, invalid for any other text.
+QDate isoTimestampDate(const QString& text);
 
 // Byte text of a BCD field: the byte's hex digits read as a decimal number, -1 when
 // they are not one (0x25 gives 25, 0x1A gives -1).

@@ -19,9 +19,11 @@ LogControl parseLogControl(const QByteArray& text) {
             control.records = static_cast<int>(value);
         else if (words.first() == "seed" && ok && value >= 0 && value <= 4294967295LL)
             control.seed = static_cast<quint32>(value);
+        else if (words.first() == "stall-after" && ok && value >= 0 && value <= 1000000)
+            control.stallAfter = static_cast<int>(value);
         else
-            control.errors << QStringLiteral("line %1: expected \"records N\" (0 to %2) or "
-                                             "\"seed S\"")
+            control.errors << QStringLiteral("line %1: expected \"records N\" (0 to %2), "
+                                             "\"seed S\" or \"stall-after N\"")
                                   .arg(index + 1)
                                   .arg(MeterLog::CapacityRecords);
     }

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <poll.h>
 #include <vector>
@@ -71,23 +72,41 @@ int main(int argc, char* argv[]) {
     }
     const QList<int> slaveIds =
         options.slaveIds.isEmpty() ? QList<int>{scenario.slaveId.value_or(1)} : options.slaveIds;
-    // The log a meter starts with, and has again after a control file's change.
-    const auto logFor = [&](int index, int records, quint32 seed) {
+    // The log a meter starts with, and has again after a control file's change. A shorter
+    // generated log is the start of a longer one, so after a change each seed's full log
+    // is made once, and a change that only grows the log costs a copy.
+    std::map<quint32, MeterLog> fullLogs;
+    const auto logFor = [&](int index, int records, quint32 seed, bool changed) {
         if (scenario.hasRecords)
             return scenario.log;
         MeterLog::Generation how;
         how.records = records;
         how.seed = seed + static_cast<quint32>(index);
-        return MeterLog::generated(how, scenario.log.channelNames());
+        if (!changed)
+            return MeterLog::generated(how, scenario.log.channelNames());
+        auto full = fullLogs.find(how.seed);
+        if (full == fullLogs.end()) {
+            if (fullLogs.size() >= 8)
+                fullLogs.clear();
+            how.records = MeterLog::CapacityRecords;
+            full = fullLogs.emplace(how.seed, MeterLog::generated(how, scenario.log.channelNames()))
+                       .first;
+        }
+        MeterLog log;
+        for (int k = 1; k <= MeterLog::ChannelCount; ++k)
+            log.setChannelName(k, full->second.channelNames()[size_t(k - 1)]);
+        for (int i = 0; i < records && i < full->second.recordCount(); ++i)
+            log.append(full->second.records()[size_t(i)]);
+        return log;
     };
     int records = options.records.value_or(200);
     quint32 seed = options.seed;
     std::vector<std::unique_ptr<SimulatedMeter>> meters;
     MeterBus bus;
     for (int index = 0; index < slaveIds.size(); ++index) {
-        meters.push_back(
-            std::make_unique<SimulatedMeter>(logFor(index, records, seed), slaveIds.at(index),
-                                             options.seed + static_cast<quint32>(index)));
+        meters.push_back(std::make_unique<SimulatedMeter>(
+            logFor(index, records, seed, false), slaveIds.at(index),
+            options.seed + static_cast<quint32>(index)));
         SimulatedMeter& meter = *meters.back();
         meter.setBaud(options.baud);
         meter.setFaults(options.faults);
@@ -120,6 +139,7 @@ int main(int argc, char* argv[]) {
     const int stopFd = int(stopSignals.waitHandle());
 
     QByteArray control;
+    bool stallTold = false;
     // Re-reads the control file before every request, when it changed.
     const auto beforeReceive = [&]() {
         QFile file(options.controlPath);
@@ -134,8 +154,19 @@ int main(int argc, char* argv[]) {
             printError(QStringLiteral("%1: %2").arg(options.controlPath, e));
         records = change.records.value_or(records);
         seed = change.seed.value_or(seed);
-        for (size_t index = 0; index < meters.size(); ++index)
-            meters[index]->setLog(logFor(static_cast<int>(index), records, seed));
+        for (size_t index = 0; index < meters.size(); ++index) {
+            meters[index]->setLog(logFor(static_cast<int>(index), records, seed, true));
+            meters[index]->setLogSilentAfter(change.stallAfter.value_or(-1));
+        }
+        stallTold = false;
+    };
+    // A test waits for this line to stop its download at exactly this point.
+    const auto tellStall = [&]() {
+        if (stallTold || !meter.logSilenced())
+            return;
+        stallTold = true;
+        std::printf("meterlink-sim stalled: a log read goes unanswered\n");
+        std::fflush(stdout);
     };
     QString error;
     if (!options.tcpHost.isEmpty()) {
@@ -173,8 +204,10 @@ int main(int argc, char* argv[]) {
     bool unplugPending = options.unplugAt > 0;
     for (;;) {
         PtyServer server(bus, pty->masterFd(), options.baud);
-        if (!options.controlPath.isEmpty())
+        if (!options.controlPath.isEmpty()) {
             server.setBeforeReceive(beforeReceive);
+            server.setAfterReceive(tellStall);
+        }
         if (unplugPending)
             server.setUnplugAt(options.unplugAt);
         const bool stopped = server.run(stopFd, &error);

@@ -56,6 +56,8 @@ bool PtyServer::run(int stopFd, QString* error) {
                 for (const MeterReply& reply :
                      meters_.receive(QByteArray(buffer, static_cast<int>(n)), now))
                     schedule.add(reply.bytes, now + reply.delaySeconds);
+                if (afterReceive_)
+                    afterReceive_();
             } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
                 *error =
                     QStringLiteral("read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));

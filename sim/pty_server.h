@@ -19,6 +19,8 @@ public:
 
     // Runs before every piece of a request is handed to the meters.
     void setBeforeReceive(std::function<void()> hook) { beforeReceive_ = std::move(hook); }
+    // Runs after the meters have taken a piece of a request.
+    void setAfterReceive(std::function<void()> hook) { afterReceive_ = std::move(hook); }
 
     // Makes run() return, unplugged(), as the `pieces`-th piece of a request arrives, before
     // the meters hear it: the adapter is pulled out while the master waits for its answer.
@@ -36,6 +38,7 @@ private:
     int unplugAt_ = 0;
     int pieces_ = 0;
     bool unplugged_ = false;
+    std::function<void()> afterReceive_;
 };
 
 double monotonicSeconds();

@@ -187,6 +187,11 @@ QByteArray SimulatedMeter::readMemory(const QByteArray& frame) {
             return exception(96, 2);
         if (length > MaxLogLength)
             return exception(96, 3);
+        if (silentAfter_ >= 0 && logReads_ >= silentAfter_) {
+            silenced_ = true;
+            return {};
+        }
+        ++logReads_;
         const qint64 offset =
             static_cast<qint64>(bank - MeterLog::FirstLogBank) * MeterLog::BankBytes +
             (addressHi - 0x80) * 256 + addressLo;

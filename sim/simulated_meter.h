@@ -37,6 +37,15 @@ public:
     MeterDisplay& display() { return display_; }
     const MeterDisplay& display() const { return display_; }
     void setFaults(const MeterFaults& faults) { faults_ = faults; }
+    // After `reads` answered log reads the log falls silent, so that a test can stop a
+    // download at a known point; negative: never.
+    void setLogSilentAfter(int reads) {
+        silentAfter_ = reads;
+        logReads_ = 0;
+        silenced_ = false;
+    }
+    // A log read has gone unanswered since setLogSilentAfter().
+    bool logSilenced() const { return silenced_; }
     const MeterFaults& faults() const { return faults_; }
 
     // Key characters written to the key register, in the order received.
@@ -71,6 +80,9 @@ private:
     QByteArray keys_;
     int requests_ = 0;
     int answers_ = 0;
+    int silentAfter_ = -1;
+    int logReads_ = 0;
+    bool silenced_ = false;
 };
 
 } // namespace meterlink

@@ -1,3 +1,6 @@
+#include "cli/cli_options.h"
+#include "cli/cli_runner.h"
+#include "cli/collect_run.h"
 #include "cli/console_download_view.h"
 #include "cli/display_text.h"
 #include "cli/download_job.h"
@@ -280,6 +283,65 @@ TEST(DownloadJobTest, AnAbortEndsTheDownloadAtOnceAsAStopWithoutAFile) {
     EXPECT_EQ(w.memoryPort.written().size(), 14u);
     EXPECT_LT(w.clock.elapsed(), 5.0);
     EXPECT_FALSE(QFile::exists(w.settings.SaveFileName));
+}
+
+// --- appending ---
+
+struct AppendWorld : CliWorld {
+    explicit AppendWorld(int records) : CliWorld(logOf(records)) {}
+    // The generated log with record 128, the first of the second block, erased.
+    static MeterLog logOf(int records) {
+        MeterLog::Generation how;
+        how.records = records;
+        const MeterLog generated = MeterLog::generated(how);
+        MeterLog log;
+        for (int i = 0; i < records; ++i)
+            log.append(i == 128 ? LogRecord::fromRaw(QByteArray(8, '\xFF'))
+                                : generated.records()[size_t(i)]);
+        return log;
+    }
+    int run(bool append, const QString& name, const QDateTime& now, bool iso = false) {
+        CliOptions options;
+        options.append = append;
+        options.isoTimestamps = iso;
+        Settings meter = settings;
+        meter.SaveFileName = dir.filePath(name);
+        Console console{out, err};
+        return runCollect(
+            link, pump, [] { return false; }, meter, options, console, now);
+    }
+    QByteArray contents(const QString& name) const {
+        QFile file(dir.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST(AppendTest, UndatedRecordsAtTheSeamJoinTheRowBeforeAsInAWholeDownload) {
+    const QDateTime now(QDate(2027, 3, 1), QTime(12, 0));
+    AppendWorld w(129); // the seam block holds the erased record alone
+    ASSERT_EQ(w.run(true, "Logdata.csv", now), ExitDone) << w.err.data().data();
+    w.meter.setLog(AppendWorld::logOf(300));
+    ASSERT_EQ(w.run(true, "Logdata.csv", now), ExitDone) << w.err.data().data();
+    ASSERT_EQ(w.run(false, "whole.csv", now), ExitDone);
+    EXPECT_EQ(w.contents("Logdata.csv"), w.contents("whole.csv"));
+    // The row before the erased record keeps its moment.
+    EXPECT_FALSE(w.contents("whole.csv").contains("\n00:00:00")) << w.contents("whole.csv").data();
+}
+
+TEST(AppendTest, IsoFilesGetRealYearsAndAppendsGoOnWithTheFilesYears) {
+    AppendWorld w(300);
+    const QDateTime march2027(QDate(2027, 3, 1), QTime(12, 0));
+    ASSERT_EQ(w.run(true, "Logdata.csv", march2027, true), ExitDone) << w.err.data().data();
+    w.meter.setLog(AppendWorld::logOf(600));
+    // A year later by the PC's clock the log's newest day, 2 June, would be 2027's.
+    ASSERT_EQ(w.run(true, "Logdata.csv", QDateTime(QDate(2028, 6, 3), QTime(0, 0)), true),
+              ExitDone);
+    ASSERT_EQ(w.run(false, "whole.csv", march2027, true), ExitDone);
+    EXPECT_EQ(w.contents("Logdata.csv"), w.contents("whole.csv"));
+    EXPECT_TRUE(w.contents("whole.csv").contains("\r\n2026-05-30 22:00:00,"))
+        << w.contents("whole.csv").left(200).data();
 }
 
 // --- stop signals ---

@@ -30,11 +30,13 @@ TEST(CliOptionsTest, DownloadTakesEveryLinkOptionAndTheFile) {
 }
 
 TEST(CliOptionsTest, SlavesAndSpeedsComeAsListsAndRanges) {
-    const CliOptions o = parsed({"download", "--slave", "1,3-5,3", "--out", "m-{slave}.csv",
-                                 "--append", "--on-restart=fail", "--timestamps", "iso", "--bom"});
+    const CliOptions o =
+        parsed({"download", "--slave", "1,3-5,3", "--out", "m-{slave}.csv", "--append",
+                "--on-restart=fail", "--on-mismatch=fail", "--timestamps", "iso", "--bom"});
     EXPECT_EQ(o.slaves, QList<int>({1, 3, 4, 5}));
     EXPECT_EQ(o.link.slave, 1);
-    EXPECT_TRUE(o.append && o.failOnRestart && o.isoTimestamps && o.byteOrderMark);
+    EXPECT_TRUE(o.append && o.failOnRestart && o.failOnMismatch && o.isoTimestamps &&
+                o.byteOrderMark);
     EXPECT_EQ(parsed({"scan", "--baud", "1200,9600"}).scanBauds, QList<qint32>({1200, 9600}));
     const CliOptions scan = parsed({"scan", "--slave", "250-255", "--first"});
     EXPECT_EQ(scan.slaves, QList<int>({250, 251, 252, 253, 254, 255}));
@@ -131,6 +133,7 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"download", "--append", "--out", "x-{date}.csv"}, "{date}"},
         {{"download", "--append", "--out", "x-{time}.csv"}, "{date}"},
         {{"download", "--on-restart", "later"}, "--on-restart"},
+        {{"download", "--on-mismatch", "keep"}, "--on-mismatch"},
         {{"download", "--timestamps", "utc"}, "--timestamps"},
         {{"download", "--append=yes"}, "takes no value"},
         {{"scan", "--baud", "9600,fast"}, "--baud"},

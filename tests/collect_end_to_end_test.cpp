@@ -1,6 +1,7 @@
 // Unattended collection end to end: meterlink-cli against meterlink-sim on a
 // pseudo-terminal, the simulator's log grown or restarted between runs through its
 // control file.
+#include "logger/append_state.h"
 #include "tests/program_runs.h"
 
 #include <QElapsedTimer>
@@ -91,7 +92,10 @@ TEST_F(CollectEndToEndTest, ARestartedLogFailsOnRequestOrGoesWholeToANewFile) {
 
     const CliRun renewed = run({"download", "--append"});
     EXPECT_EQ(renewed.status, 0) << renewed.err.toStdString();
-    EXPECT_TRUE(renewed.err.contains("restarted")) << renewed.err.data();
+    EXPECT_TRUE(renewed.out.contains("Finished. Data in new file Logdata-2.csv\n"))
+        << renewed.out.data();
+    EXPECT_TRUE(renewed.err.contains("restarted since the last run: its first record changed"))
+        << renewed.err.data();
     ASSERT_EQ(run({"download", "--out", "whole.csv"}).status, 0);
     EXPECT_EQ(contents("Logdata.csv"), before);
     EXPECT_EQ(contents("Logdata-2.csv"), contents("whole.csv"));
@@ -102,54 +106,113 @@ TEST_F(CollectEndToEndTest, ARestartedLogFailsOnRequestOrGoesWholeToANewFile) {
     EXPECT_EQ(contents("Logdata-2.csv"), contents("whole.csv"));
 }
 
-TEST_F(CollectEndToEndTest, AnAppendOntoAFileOrStateItCannotTrustIsRefusedAndTouchesNothing) {
+TEST_F(CollectEndToEndTest, AFileOrStateNotAsLeftGoesWholeToANewFileOrFailsOnRequest) {
     Simulator sim(dir(), {"--records", "300", "--control", path("control")});
     ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
     ASSERT_EQ(run({"download", "--append"}).status, 0);
-    const QByteArray firstCsv = contents("Logdata.csv");
     const QByteArray firstState = contents("Logdata.csv.state");
     put("control", "records 400\n");
     ASSERT_EQ(run({"download", "--append"}).status, 0);
     const QByteArray csv = contents("Logdata.csv");
     const QByteArray state = contents("Logdata.csv.state");
+    put("control", "records 450\n");
+    ASSERT_EQ(run({"download", "--out", "whole.csv"}).status, 0);
 
+    QByteArray edited = csv;
+    edited[edited.size() - 5] = '7';
+    QByteArray newer = state;
+    newer.replace("append state 2", "append state 3");
+    QByteArray longer = state;
+    longer.replace("log-length 3200", "log-length 3208");
+    QString why;
+    auto moved = AppendState::parse(state, &why);
+    ASSERT_TRUE(moved.has_value()) << why.toStdString();
+    moved->seamOffset -= 3;
+    const QByteArray missing = "(missing)";
     struct Case {
         const char* what;
         QByteArray csv;
         QByteArray state;
         QStringList options;
+        QByteArray reason;
     };
-    QByteArray edited = csv;
-    edited[edited.size() - 5] = '7';
-    QByteArray newer = state;
-    newer.replace("append state 1", "append state 2");
     const Case cases[] = {
-        {"edited by hand", edited, state, {}},
+        {"edited by hand", edited, state, {}, "Logdata.csv changed since the last run: the same"},
+        {"grown", csv + "x", state, {}, QByteArray::number(csv.size()) + " bytes then, "},
         // The run after the first wrote its file and stopped before its state.
-        {"interrupted", csv, firstState, {}},
-        {"from a newer version", csv, newer, {}},
-        {"cut short", csv, state.left(state.size() / 2), {}},
-        {"empty", csv, QByteArray(), {}},
-        {"other options", csv, state, {"--timestamps", "iso"}},
+        {"interrupted", csv, firstState, {}, "Logdata.csv changed since the last run: "},
+        {"state edited", csv, longer, {}, "checksum does not match"},
+        {"seam inside a row", csv, moved->toText(), {}, "is not at the start of a line"},
+        {"from a newer version", csv, newer, {}, "newer version"},
+        {"cut short", csv, state.left(state.size() / 2), {}, "cut short"},
+        {"empty state", csv, QByteArray(), {}, "not a meterlink state file"},
+        {"other options", csv, state, {"--timestamps", "iso"}, "--timestamps iso was asked"},
+        {"CSV missing", missing, state, {}, "Logdata.csv is missing"},
+        {"no state", csv, missing, {}, "has no state file"},
     };
     for (const Case& c : cases) {
-        put("Logdata.csv", c.csv);
-        put("Logdata.csv.state", c.state);
-        const CliRun refused = run(QStringList{"download", "--append"} + c.options);
-        EXPECT_EQ(refused.status, 3) << c.what;
-        EXPECT_TRUE(refused.err.contains("start over")) << c.what << ": " << refused.err.data();
-        EXPECT_EQ(contents("Logdata.csv"), c.csv) << c.what;
-        EXPECT_EQ(contents("Logdata.csv.state"), c.state) << c.what;
-    }
-    EXPECT_NE(firstCsv, csv);
+        SCOPED_TRACE(c.what);
+        const auto place = [&](const char* name, const QByteArray& bytes) {
+            QFile::remove(path(name));
+            if (bytes != missing)
+                put(name, bytes);
+        };
+        place("Logdata.csv", c.csv);
+        place("Logdata.csv.state", c.state);
+        QFile::remove(path("Logdata-2.csv"));
+        const CliRun refused =
+            run(QStringList{"download", "--append", "--on-mismatch=fail"} + c.options);
+        EXPECT_EQ(refused.status, 3);
+        EXPECT_TRUE(refused.err.contains(c.reason)) << refused.err.data();
+        EXPECT_EQ(contents("Logdata.csv"), c.csv);
+        EXPECT_EQ(contents("Logdata.csv.state"), c.state);
 
-    // A file with no state beside it may hold rows of a log since cleared.
-    ASSERT_TRUE(QFile::remove(path("Logdata.csv.state")));
-    const CliRun unknown = run({"download", "--append"});
-    EXPECT_EQ(unknown.status, 3);
-    EXPECT_TRUE(unknown.err.contains("no state file")) << unknown.err.data();
-    EXPECT_EQ(contents("Logdata.csv"), csv);
-    EXPECT_FALSE(QFile::exists(path("Logdata.csv.state")));
+        const CliRun renewed = run(QStringList{"download", "--append"} + c.options);
+        EXPECT_EQ(renewed.status, 6) << renewed.err.data();
+        EXPECT_TRUE(renewed.out.contains("Finished. Data in new file Logdata-2.csv\n"))
+            << renewed.out.data();
+        EXPECT_TRUE(renewed.err.contains(c.reason)) << renewed.err.data();
+        EXPECT_EQ(contents("Logdata.csv"), c.csv);
+        if (c.options.isEmpty()) {
+            EXPECT_EQ(contents("Logdata-2.csv"), contents("whole.csv"));
+        }
+        // The state now follows the new file.
+        const CliRun next = run(QStringList{"download", "--append"} + c.options);
+        EXPECT_EQ(next.status, 0) << next.err.data();
+        EXPECT_TRUE(next.out.contains("no new records")) << next.out.data();
+    }
+}
+
+TEST_F(CollectEndToEndTest, AppendsKeepTheFilesFormWhateverTheEnvironment) {
+    Simulator sim(dir(), {"--records", "300", "--control", path("control")});
+    ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
+    QProcessEnvironment shell = QProcessEnvironment::systemEnvironment();
+    shell.remove("LC_ALL");
+    shell.remove("LC_TIME");
+    shell.insert("LANG", "en_US.UTF-8");
+    const CliRun first = runCli(dir(), {"download", "--append"}, shell);
+    ASSERT_EQ(first.status, 0) << first.err.data();
+    QProcessEnvironment otherTime = shell;
+    otherTime.insert("LC_TIME", "de_DE.UTF-8");
+    const struct {
+        const char* what;
+        QProcessEnvironment env;
+    } nights[] = {
+        {"cron: no environment at all", QProcessEnvironment()},
+        {"another LC_TIME", otherTime},
+        {"another LC_ALL", cliEnvironment("fr_FR.UTF-8")},
+    };
+    int records = 300;
+    for (const auto& night : nights) {
+        SCOPED_TRACE(night.what);
+        records += 77;
+        put("control", "records " + QByteArray::number(records) + "\n");
+        const CliRun later = runCli(dir(), {"download", "--append"}, night.env);
+        EXPECT_EQ(later.status, 0) << later.err.data();
+        ASSERT_EQ(runCli(dir(), {"download", "--out", "whole.csv"}, shell).status, 0);
+        EXPECT_EQ(contents("Logdata.csv"), contents("whole.csv"));
+    }
+    EXPECT_TRUE(contents("Logdata.csv").contains("\r\n5/30/2001 10:00:00 PM,"));
 }
 
 TEST_F(CollectEndToEndTest, SeveralMetersGoOnPastASilentOneAndTheRunExits2) {
@@ -167,7 +230,11 @@ TEST_F(CollectEndToEndTest, SeveralMetersGoOnPastASilentOneAndTheRunExits2) {
     EXPECT_TRUE(rows.value(0).startsWith("\xEF\xBB\xBF"
                                          "Date / Time,"))
         << rows.value(0).data();
-    EXPECT_TRUE(rows.value(1).startsWith("2001-05-30 22:00:00,")) << rows.value(1).data();
+    // The log ends on 31 May: this year's, unless that is still to come.
+    const QDate today = QDate::currentDate();
+    const int year = QDate(today.year(), 6, 1) <= today ? today.year() : today.year() - 1;
+    EXPECT_TRUE(rows.value(1).startsWith(QByteArray::number(year) + "-05-30 22:00:00,"))
+        << rows.value(1).data();
     EXPECT_NE(contents("m-1.csv"), contents("m-7.csv")); // each meter its own log
 
     const CliRun oneName = run({"download", "--slave", "1,7", "--out", "m.csv"});

@@ -37,6 +37,20 @@ public:
         }
     }
     bool ready() const { return said_.startsWith("meterlink-sim ready: "); }
+    // Waits for the next line of stdout that holds `text`; the lines before it are passed.
+    bool waitForLine(const QByteArray& text, int ms) {
+        QDeadlineTimer deadline(ms);
+        for (;;) {
+            const qsizetype at = said_.indexOf(text, seen_);
+            if (at >= 0) {
+                seen_ = at + text.size();
+                return true;
+            }
+            if (deadline.hasExpired() || !sim_.waitForReadyRead(int(deadline.remainingTime())))
+                return false;
+            said_ += sim_.readAllStandardOutput();
+        }
+    }
     QByteArray said() { return said_ + sim_.readAllStandardError(); }
     // The gateway as meterlink-cli's --device names it.
     QString device() const {
@@ -57,12 +71,18 @@ private:
 
     QProcess sim_;
     QByteArray said_;
+    qsizetype seen_ = 0;
 };
 
-inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& arguments,
-                          const QString& locale = QStringLiteral("de_DE.UTF-8")) {
+// The test's environment with LC_ALL set to `locale`.
+inline QProcessEnvironment cliEnvironment(const QString& locale = QStringLiteral("de_DE.UTF-8")) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LC_ALL", locale);
+    return env;
+}
+
+inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& arguments,
+                          QProcessEnvironment env = cliEnvironment()) {
     // The programs' port locks stay within the test's folder, unless the test chose one.
     if (!env.contains("METERLINK_LOCK_DIR"))
         env.insert("METERLINK_LOCK_DIR", dir);
@@ -72,9 +92,15 @@ inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& 
     return &cli;
 }
 
-inline CliRun runCli(const QString& dir, const QStringList& arguments) {
+inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& arguments,
+                          const QString& locale) {
+    return startCli(cli, dir, arguments, cliEnvironment(locale));
+}
+
+inline CliRun runCli(const QString& dir, const QStringList& arguments,
+                     const QProcessEnvironment& env = cliEnvironment()) {
     QProcess cli;
-    startCli(cli, dir, arguments);
+    startCli(cli, dir, arguments, env);
     CliRun run;
     if (!cli.waitForFinished(kRunLimitMs)) {
         cli.kill();

@@ -129,7 +129,9 @@ TEST_F(RecordDecoding, RecordWithoutAMomentNeverWritesOverTheHeaderRow) {
 TEST_F(RecordDecoding, RecordWithoutAMomentJoinsTheCurrentRowAfterRecords) {
     decode(may17Ch1);
     decode("2D1AFFFF42C80000");
+    decode("FFFFFFFFFFFFFFFF"); // erased memory
     EXPECT_EQ(row, 2);
+    EXPECT_EQ(cell(2, 1), "5/17/2001 9:30:00 AM");
     EXPECT_EQ(cell(2, 2), " 12.5");
     EXPECT_EQ(cell(2, 3), " 100");
     EXPECT_EQ(cell(3, 0), "");
@@ -167,6 +169,37 @@ TEST(RecordTimestamp, FollowsTheLocalesFormatsWithSeconds) {
     EXPECT_EQ(timeFormatWithSeconds(unitedStates), "h:mm:ss AP");
     EXPECT_EQ(dateFormatWithFullYear(unitedStates), "M/d/yyyy");
     EXPECT_EQ(dateFormatWithFullYear(QLocale::c()), "d MMM yyyy");
+}
+
+TEST(IsoYears, TheNewestRecordIsNotInTheFutureAndTheYearStepsAtEachTurnOfTheYear) {
+    const QStringList log = {"2001-11-30 10:00:00", "2001-12-31 23:30:00", "09:00:00",
+                             "2001-01-01 00:00:00", "2001-03-05 08:00:00"};
+    const struct {
+        const char* why;
+        QDate before;
+        QDateTime now;
+        QStringList years;
+    } cases[] = {
+        {"newest later today", {}, {{2027, 3, 5}, {7, 0}}, {"2025", "2025", "", "2026", "2026"}},
+        {"newest earlier today", {}, {{2027, 3, 5}, {9, 0}}, {"2026", "2026", "", "2027", "2027"}},
+        // An append goes on from the file's last dated row, whatever the clock says.
+        {"after a row of 2025",
+         {2025, 10, 1},
+         {{2040, 1, 1}, {0, 0}},
+         {"2025", "2025", "", "2026", "2026"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        GridModel grid;
+        for (int i = 0; i < log.size(); ++i)
+            grid.setTextMatrix(i + 2, 1, log[i]);
+        grid.setTextMatrix(1, 1, "Date / Time");
+        setIsoYears(grid, 2, qint32(log.size() + 1), c.before, c.now);
+        EXPECT_EQ(grid.TextMatrix(1, 1), "Date / Time");
+        for (int i = 0; i < log.size(); ++i)
+            EXPECT_EQ(grid.TextMatrix(i + 2, 1),
+                      c.years[i].isEmpty() ? log[i] : c.years[i] + log[i].mid(4));
+    }
 }
 
 TEST(BcdValue, ReadsHexDigitsAsDecimal) {
