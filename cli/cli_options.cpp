@@ -264,6 +264,11 @@ CliParse parseCliArguments(const QStringList& arguments) {
         result.error = why;
         return result;
     };
+    // Whatever else the line holds, as other programs do: scripts ask it to log what runs.
+    if (arguments.contains(QLatin1String("--version"))) {
+        options.version = true;
+        return result;
+    }
 
     for (int i = 0; i < arguments.size(); ++i) {
         QString argument = arguments.at(i);
@@ -349,7 +354,9 @@ QString usageLine(CliCommand command) {
         "more)");
 }
 
-QString helpText(CliCommand command) {
+namespace {
+
+QString commandHelp(CliCommand command) {
     const QString linkOptions = QStringLiteral(
         "Link options (defaults from 6040dwn.ini in the current directory when it is there,\n"
         "else Comm1, 38400 baud, slave 1; the file is only read, never written):\n"
@@ -487,11 +494,22 @@ QString helpText(CliCommand command) {
                "  read ADDRESS COUNT    read holding registers\n"
                "  ports                 list the serial ports and what Comm1 to Comm4 reach\n"
                "  scan                  find the meter's speed and slave ID\n\n"
-               "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
+               "\"meterlink-cli COMMAND --help\" explains a command and its exit status;\n"
+               "\"meterlink-cli --version\" prints the version.\n\n") +
            linkOptions + QLatin1Char('\n') + exits +
            QStringLiteral("download also returns 1 (empty log), 3 (file not written), 4 (port in "
                           "use by another\n"
                           "run) and 5 (log restarted); see download --help.\n");
+}
+
+} // namespace
+
+QString versionText() {
+    return QStringLiteral("meterlink-cli " METERLINK_VERSION "\n");
+}
+
+QString helpText(CliCommand command) {
+    return commandHelp(command) + QStringLiteral("\nThe manual: man meterlink-cli\n");
 }
 
 } // namespace meterlink

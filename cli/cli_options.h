@@ -21,6 +21,7 @@ struct LinkOptions {
 struct CliOptions {
     CliCommand command = CliCommand::None;
     bool help = false;
+    bool version = false; // --version, anywhere on the line
     LinkOptions link;
     // download
     std::optional<QString> outPath;
@@ -59,5 +60,7 @@ QString keypadCharacters();
 QString usageLine(CliCommand command);
 // The full help of the command, or of the program for CliCommand::None.
 QString helpText(CliCommand command);
+// "meterlink-cli VERSION", for --version.
+QString versionText();
 
 } // namespace meterlink

@@ -7,6 +7,10 @@
 namespace meterlink {
 
 std::optional<QString> SimOptions::parse(const QStringList& arguments) {
+    if (arguments.contains(QLatin1String("--version"))) {
+        version = true;
+        return std::nullopt;
+    }
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments.at(i);
         if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
@@ -82,6 +86,7 @@ QString simUsage() {
                "Usage: meterlink-sim --link PATH [--scenario FILE] [--records N] [--baud B]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
                "                     [--export-records FILE] [--control FILE] [--help]\n"
+               "                     [--version]\n"
                "\n"
                "Serves a simulated meter (Modbus RTU slave, functions 3, 16 and 96) on a\n"
                "pseudo-terminal and links PATH to it. Prints one ready line, then answers\n"
@@ -105,7 +110,7 @@ QString simUsage() {
                "  --fault KIND[:ARG]     silent | ignore:K | badcrc[:K] | exception:C[:FUNCTION]\n"
                "                         | truncate:K | noise | delay:SECONDS (repeatable)\n"
                "\n") +
-           meterScenarioHelp();
+           meterScenarioHelp() + QStringLiteral("\nThe manual: man meterlink-sim\n");
 }
 
 } // namespace meterlink

@@ -21,6 +21,7 @@ struct SimOptions {
     quint32 seed = 1;
     MeterFaults faults;
     bool help = false;
+    bool version = false; // --version, anywhere on the line
 
     // Arguments without the program name. Returns why they are wrong, if they are.
     std::optional<QString> parse(const QStringList& arguments);

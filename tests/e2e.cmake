@@ -20,3 +20,9 @@ set_tests_properties(e2e_every_speed PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 
 add_test(NAME e2e_systemd_units
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/systemd_units.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(e2e_systemd_units PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS e2e)
+
+# --help and --version of the three programs, with no display to open.
+add_test(NAME help_and_version
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/help_and_version.sh
+            $<TARGET_FILE_DIR:meterlink-cli> ${PROJECT_VERSION})
+set_tests_properties(help_and_version PROPERTIES TIMEOUT 120)
