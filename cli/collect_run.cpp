@@ -34,6 +34,7 @@ struct MeterResult {
     int exit = ExitDone;
     QString outcome; // the status text, or what happened instead
     QString reason;  // why it failed, for stderr
+    QString warning; // a logger nearly full, told with the outcome
 };
 
 // Monitoring scripts see the worst of the meters' outcomes, in this order.
@@ -98,7 +99,7 @@ public:
 private:
     MeterResult fail(int exit, const QString& status, const QString& reason) {
         view_.setStatusText(status);
-        return {exit, status, reason};
+        return {exit, status, reason, QString()};
     }
     // A stop is no failure of the meter; the runner reports it.
     QString downloadFailedText() const {
@@ -142,7 +143,8 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
         !writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + *bytes : *bytes, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
-    return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString()};
+    return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString(),
+            download.memoryWarning()};
 }
 
 MeterResult Collector::append(int slave, const QString& fileName) {
@@ -219,7 +221,7 @@ MeterResult Collector::append(int slave, const QString& fileName) {
             csv.clear();
         } else if (head.logLength == state->logLength) {
             view_.setStatusText(QStringLiteral("no new records"));
-            return {ExitDone, QStringLiteral("no new records"), QString()};
+            return {ExitDone, QStringLiteral("no new records"), QString(), head.memoryWarning};
         }
     }
 
@@ -275,7 +277,7 @@ MeterResult Collector::append(int slave, const QString& fileName) {
                 .arg(target)
                 .arg(reader.blocksRead())
                 .arg((head.logLength + DownloadLog::blockBytes - 1) / DownloadLog::blockBytes),
-            restartNote};
+            restartNote, head.memoryWarning};
 }
 
 void printLine(QIODevice& device, const QString& line) {
@@ -329,6 +331,9 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
             const int exit = runDownloadJob(link, pump, meter, view);
             if (exit != ExitDone && !stopped() && !view.reason().isEmpty())
                 printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
+            // After a success the tooltip's text is the logger's warning, if any.
+            if (exit == ExitDone && !view.reason().isEmpty())
+                printLine(console.out, view.reason());
             return exit;
         }
         ConsoleDownloadView view(several ? static_cast<QIODevice&>(quiet) : console.out,
@@ -342,7 +347,14 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         if (stopped())
             break; // the runner says so; a meter done before the stop keeps its file
         if (several)
-            printLine(console.out, QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome));
+            printLine(console.out,
+                      QStringLiteral("slave %1: %2")
+                          .arg(slave)
+                          .arg(result.warning.isEmpty()
+                                   ? result.outcome
+                                   : result.outcome + QStringLiteral(". ") + result.warning));
+        else if (!result.warning.isEmpty())
+            printLine(console.out, result.warning);
         if (!result.reason.isEmpty())
             printLine(
                 console.err,
