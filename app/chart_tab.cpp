@@ -280,11 +280,20 @@ ChartTab::~ChartTab() {
     clearChart();
 }
 
-void ChartTab::showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse) {
+void ChartTab::showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse,
+                            const QString& mark) {
     ChartData data = seriesFromGrid(grid, lastGridRow, inUse);
-    const QString source =
+    QString source =
         QStringLiteral("Download of %1")
             .arg(QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
+    if (!mark.isEmpty())
+        source += QStringLiteral(" (%1)").arg(mark);
+    // A chart of rows that are not the whole log, or not in the file, stands out.
+    QPalette palette = source_->palette();
+    palette.setColor(QPalette::WindowText, mark.isEmpty()
+                                               ? this->palette().color(QPalette::WindowText)
+                                               : QColor(0xa0, 0x10, 0x10));
+    source_->setPalette(palette);
     setNote(data.leftOut.text());
     display(std::move(data), source);
 }

@@ -43,8 +43,10 @@ public:
     void setOpenFileChooser(FileChooser chooser) { chooseOpen_ = std::move(chooser); }
     void setSaveFileChooser(FileChooser chooser) { chooseSave_ = std::move(chooser); }
 
-    // The records the download left in the grid (rows 2..lastGridRow).
-    void showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse);
+    // The records the download left in the grid (rows 2..lastGridRow); `mark` says, in
+    // the chart's heading, that they are not the whole log or not saved.
+    void showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse,
+                      const QString& mark = QString());
     // Reads the file in the background; fileRead() follows.
     void openCsv(const QString& path);
     bool reading() const;
