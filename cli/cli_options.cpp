@@ -46,7 +46,7 @@ bool commandTakes(CliCommand command, const QString& option) {
     case CliCommand::Download:
         return option == QLatin1String("--out") || option == QLatin1String("--append") ||
                option == QLatin1String("--on-restart") || option == QLatin1String("--timestamps") ||
-               option == QLatin1String("--bom");
+               option == QLatin1String("--bom") || option == QLatin1String("--dialect");
     case CliCommand::Display:
         return option == QLatin1String("--watch");
     case CliCommand::Read:
@@ -157,6 +157,10 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
         if (value != QLatin1String("locale") && value != QLatin1String("iso"))
             return QStringLiteral("--timestamps must be locale or iso, not \"%1\"").arg(value);
         options.isoTimestamps = value == QLatin1String("iso");
+    } else if (option == QLatin1String("--dialect")) {
+        if (value != QLatin1String("comma") && value != QLatin1String("semicolon"))
+            return QStringLiteral("--dialect must be comma or semicolon, not \"%1\"").arg(value);
+        options.semicolons = value == QLatin1String("semicolon");
     } else if (option == QLatin1String("--repeat")) {
         const auto repeat = wholeNumber(value, 1, 100000000);
         if (!repeat)
@@ -174,6 +178,12 @@ QString collectRule(const CliOptions& options) {
         return QStringLiteral("with several slaves, --out must contain {slave} (e.g. "
                               "--out site-{slave}.csv); otherwise each meter would overwrite the "
                               "last");
+    // The state file does not record the CSV's form yet: a later run in the other form would
+    // mix the two in one file.
+    if (options.append && options.semicolons)
+        return QStringLiteral("--dialect semicolon cannot go with --append yet: the append's "
+                              "state file does not record the file's form; download whole "
+                              "files with --dialect semicolon, or append with the comma form");
     if (options.append &&
         (out.contains(QLatin1String("{date}")) || out.contains(QLatin1String("{time}"))))
         return QStringLiteral("--append cannot go with {date} or {time} in --out: every run "
@@ -333,7 +343,8 @@ QString usageLine(CliCommand command) {
     switch (command) {
     case CliCommand::Download:
         return QStringLiteral("usage: meterlink-cli download %1 [--out FILE] [--append]\n"
-                              "       [--on-restart new|fail] [--timestamps locale|iso] [--bom]")
+                              "       [--on-restart new|fail] [--timestamps locale|iso]\n"
+                              "       [--dialect comma|semicolon] [--bom]")
             .arg(link);
     case CliCommand::Display:
         return QStringLiteral("usage: meterlink-cli display %1 [--watch]").arg(link);
@@ -404,8 +415,17 @@ QString commandHelp(CliCommand command) {
                               "(default), or 2001-05-17\n"
                               "                 09:30:00, which spreadsheets read as a date "
                               "in every locale\n"
+                              "  --dialect comma|semicolon  \",\" between fields and \".\" "
+                              "in readings (the\n"
+                              "                 default, the window's), or \";\" between "
+                              "fields and \",\" in\n"
+                              "                 readings, which spreadsheets in "
+                              "decimal-comma locales open\n"
+                              "                 as numbers (not with --append)\n"
                               "  --bom          start the file with a UTF-8 byte-order "
-                              "mark\n\n") +
+                              "mark, for spreadsheets\n"
+                              "                 that read UTF-8 only behind one (a degree "
+                              "sign in a name)\n\n") +
                linkOptions +
                QStringLiteral(
                    "\nExit status (with several meters, the first of these that any meter "

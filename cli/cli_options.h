@@ -30,6 +30,7 @@ struct CliOptions {
     bool failOnRestart = false; // --on-restart=fail
     bool isoTimestamps = false;
     bool byteOrderMark = false;
+    bool semicolons = false; // --dialect semicolon: ";" between fields, "," in readings
     // scan
     QList<qint32> scanBauds;
     // display

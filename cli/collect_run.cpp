@@ -58,7 +58,7 @@ int rank(int exit) {
 // The CSV writer's bytes for grid rows 1..lastRow, taken from a scratch file, so that an
 // appended file is made by exactly the code that makes a whole one.
 std::optional<QByteArray> csvBytes(const GridModel& grid, qint32 lastRow, const ChannelFlags& flags,
-                                   QString* why) {
+                                   CsvDialect dialect, QString* why) {
     QTemporaryDir scratch;
     if (!scratch.isValid()) {
         *why = QStringLiteral("No temporary folder: %1").arg(scratch.errorString());
@@ -66,6 +66,7 @@ std::optional<QByteArray> csvBytes(const GridModel& grid, qint32 lastRow, const 
     }
     const QString path = scratch.filePath(QStringLiteral("rows.csv"));
     CsvExport writer;
+    writer.setDialect(dialect);
     if (writer.ExportCsv(grid, lastRow, flags, path) != -1) {
         *why = writer.failureReason();
         return std::nullopt;
@@ -106,6 +107,9 @@ private:
         return link_.aborted() ? QStringLiteral("Download stopped")
                                : QStringLiteral("Error in Downloading!!");
     }
+    CsvDialect dialect() const {
+        return options_.semicolons ? CsvDialect::Semicolon : CsvDialect::Comma;
+    }
     QString localeName() const {
         return options_.isoTimestamps ? QString() : QLocale::system().name();
     }
@@ -138,7 +142,7 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     view_.setStatusText(QStringLiteral("Completed Download."));
     view_.setProgress(100.0f);
     QString why;
-    auto bytes = csvBytes(grid, download.LastGridRow(), download.channelFlags(), &why);
+    auto bytes = csvBytes(grid, download.LastGridRow(), download.channelFlags(), dialect(), &why);
     if (!bytes ||
         !writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + *bytes : *bytes, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
@@ -239,10 +243,12 @@ MeterResult Collector::append(int slave, const QString& fileName) {
     view_.setProgress(100.0f);
 
     QString why;
-    const auto header = csvBytes(grid, 1, head.channelInUse, &why);
-    const auto rows = header ? csvBytes(grid, lastGridRow, head.channelInUse, &why) : std::nullopt;
+    const auto header = csvBytes(grid, 1, head.channelInUse, dialect(), &why);
+    const auto rows =
+        header ? csvBytes(grid, lastGridRow, head.channelInUse, dialect(), &why) : std::nullopt;
     const auto beforeLast =
-        rows ? csvBytes(grid, rowsBeforeLastBlock, head.channelInUse, &why) : std::nullopt;
+        rows ? csvBytes(grid, rowsBeforeLastBlock, head.channelInUse, dialect(), &why)
+             : std::nullopt;
     if (!beforeLast)
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     // The rows of the block that held the old end are written again: the block may have
@@ -323,7 +329,8 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
             break;
         const QString fileName = expandOutName(settings.SaveFileName, slave, started);
         // One meter and nothing new asked: exactly the window's download.
-        if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark) {
+        if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark &&
+            !options.semicolons) {
             Settings meter = settings;
             meter.SlaveId = qint16(slave);
             meter.SaveFileName = fileName;

@@ -15,6 +15,7 @@ packages=(
     g++-mingw-w64-x86-64-posix
     systemd
     lintian appstream man-db bash-completion
+    libreoffice-calc-nogui
 )
 
 missing=()

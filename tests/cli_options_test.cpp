@@ -35,6 +35,8 @@ TEST(CliOptionsTest, SlavesAndSpeedsComeAsListsAndRanges) {
     EXPECT_EQ(o.slaves, QList<int>({1, 3, 4, 5}));
     EXPECT_EQ(o.link.slave, 1);
     EXPECT_TRUE(o.append && o.failOnRestart && o.isoTimestamps && o.byteOrderMark);
+    EXPECT_FALSE(o.semicolons);
+    EXPECT_TRUE(parsed({"download", "--dialect", "semicolon"}).semicolons);
     EXPECT_EQ(parsed({"scan", "--baud", "1200,9600"}).scanBauds, QList<qint32>({1200, 9600}));
 }
 
@@ -121,6 +123,8 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"download", "--append", "--out", "x-{time}.csv"}, "{date}"},
         {{"download", "--on-restart", "later"}, "--on-restart"},
         {{"download", "--timestamps", "utc"}, "--timestamps"},
+        {{"download", "--dialect", "tab"}, "--dialect"},
+        {{"download", "--dialect=semicolon", "--append"}, "cannot go with --append"},
         {{"download", "--append=yes"}, "takes no value"},
         {{"scan", "--baud", "9600,fast"}, "--baud"},
         {{"scan", "--slave", "0-3"}, "--slave"},

@@ -28,3 +28,10 @@ add_test(NAME help_and_version
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/help_and_version.sh
             $<TARGET_FILE_DIR:meterlink-cli> ${PROJECT_VERSION})
 set_tests_properties(help_and_version PROPERTIES TIMEOUT 120)
+
+# The two CSV forms imported by LibreOffice Calc under en-US and de-DE; skips (77) without
+# it. LibreOffice's first start makes a profile, hence the time.
+add_test(NAME e2e_spreadsheet_import
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/spreadsheet_import.sh
+            $<TARGET_FILE_DIR:meterlink-cli>)
+set_tests_properties(e2e_spreadsheet_import PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 400 LABELS e2e)
