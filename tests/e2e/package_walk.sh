@@ -15,6 +15,11 @@ for tool in cpack dpkg-deb systemd-analyze systemd-sysusers unshare runuser; do
     command -v $tool >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 [ "$(id -u)" -eq 0 ] || { echo "skipped: making the package's user needs root"; exit 77; }
+# A sanitizer build is no package: its programs need the sanitizers' libraries and options.
+if grep -q '^METERLINK_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+    echo "skipped: a sanitizer build is not packaged"
+    exit 77
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -89,6 +94,13 @@ inroot() { sed -E "s#(^| )/(etc|var|usr)/#\1$root/\2/#g" <<<"$1"; }
 cp -a /etc "$work/etc"
 mount --bind "$work/etc" /etc
 systemd-sysusers "$root/usr/lib/sysusers.d/meterlink.conf"
+# A private /run with what the package's tmpfiles.d entries make at boot, and the lock
+# folder every system has.
+mount -t tmpfs tmpfs /run
+mkdir -m 1777 /run/lock
+for entry in "$root"/usr/lib/tmpfiles.d/*.conf; do
+    [ -e "$entry" ] && systemd-tmpfiles --create "$entry"
+done
 id -nG meterlink | grep -qw dialout || { echo "the package's user is not in dialout" >&2; exit 1; }
 
 # The meter, on a device owned as a serial port is (root:dialout, 0660).
