@@ -12,7 +12,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGraphicsItem>
+#include <QGraphicsLayout>
+#include <QGraphicsScene>
 #include <QHBoxLayout>
+#include <QImage>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -21,6 +25,7 @@
 #include <QPolygonF>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QSvgGenerator>
 #include <QToolTip>
@@ -39,6 +44,7 @@ constexpr double wheelZoomStep = 0.8; // the span shown after one wheel notch in
 constexpr int panStepPixels = 40;
 constexpr double minimumSpanMs = 60 * 1000.0;
 constexpr double hoverReachPixels = 6;
+constexpr int maxImageSide = 16384; // 1 GB of pixels at most, not whatever a typo asks for
 
 // The chart's view with the looking-closer gestures: a dragged rectangle zooms (the
 // view's own), the wheel zooms the time around the pointer, the right or middle button
@@ -180,6 +186,31 @@ QString defaultSaveChooser(QWidget* parent) {
     return name;
 }
 
+// Full HD first: what a report or a slide takes; then the screen's own and the chart's
+// size on screen.
+QSize defaultSizeChooser(QWidget* parent, QSize shown, QSize screen) {
+    const auto text = [](QSize size) {
+        return QStringLiteral("%1 × %2").arg(size.width()).arg(size.height());
+    };
+    const QList<std::pair<QString, QSize>> sizes = {
+        {text(QSize(1920, 1080)) + QStringLiteral(" (full HD)"), QSize(1920, 1080)},
+        {text(QSize(1280, 720)), QSize(1280, 720)},
+        {text(QSize(3840, 2160)) + QStringLiteral(" (4K)"), QSize(3840, 2160)},
+        {text(screen) + QStringLiteral(" (this screen)"), screen},
+        {text(shown) + QStringLiteral(" (as shown)"), shown},
+    };
+    QStringList items;
+    for (const auto& size : sizes)
+        items << size.first;
+    bool ok = false;
+    const QString chosen =
+        QInputDialog::getItem(parent, QStringLiteral("Save image"),
+                              QStringLiteral("Image size in pixels:"), items, 0, false, &ok);
+    if (!ok)
+        return QSize();
+    return sizes.value(items.indexOf(chosen)).second;
+}
+
 QString momentText(double msecs) {
     const QLocale locale;
     const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(msecs));
@@ -190,7 +221,8 @@ QString momentText(double msecs) {
 } // namespace
 
 ChartTab::ChartTab(QWidget* parent)
-    : QWidget(parent), chooseOpen_(defaultOpenChooser), chooseSave_(defaultSaveChooser) {
+    : QWidget(parent), chooseOpen_(defaultOpenChooser), chooseSave_(defaultSaveChooser),
+      chooseSize_(defaultSizeChooser) {
     setObjectName(QStringLiteral("ChartTab"));
     auto* layout = new QVBoxLayout(this);
     auto* bar = new QHBoxLayout;
@@ -280,11 +312,20 @@ ChartTab::~ChartTab() {
     clearChart();
 }
 
-void ChartTab::showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse) {
+void ChartTab::showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse,
+                            const QString& mark) {
     ChartData data = seriesFromGrid(grid, lastGridRow, inUse);
-    const QString source =
+    QString source =
         QStringLiteral("Download of %1")
             .arg(QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
+    if (!mark.isEmpty())
+        source += QStringLiteral(" (%1)").arg(mark);
+    // A chart of rows that are not the whole log, or not in the file, stands out.
+    QPalette palette = source_->palette();
+    palette.setColor(QPalette::WindowText, mark.isEmpty()
+                                               ? this->palette().color(QPalette::WindowText)
+                                               : QColor(0xa0, 0x10, 0x10));
+    source_->setPalette(palette);
     setNote(data.leftOut.text());
     display(std::move(data), source);
 }
@@ -326,40 +367,81 @@ void ChartTab::chooseAndOpen() {
 
 void ChartTab::chooseAndSave() {
     const QString path = chooseSave_(this);
-    if (!path.isEmpty())
-        saveImage(path);
+    if (path.isEmpty())
+        return;
+    const QScreen* shownOn = screen();
+    const QSize screenSize =
+        shownOn ? shownOn->size() * shownOn->devicePixelRatio() : QSize(1920, 1080);
+    const QSize size = chooseSize_(this, view_->size(), screenSize);
+    if (size.isValid())
+        saveImage(path, size);
 }
 
-bool ChartTab::saveImage(const QString& path) {
+bool ChartTab::saveImage(const QString& path, QSize size) {
     const QString shown = QDir::toNativeSeparators(path);
+    if (!size.isValid())
+        size = view_->size();
+    if (size.width() > maxImageSide || size.height() > maxImageSide || size.isEmpty()) {
+        setNote(QStringLiteral("Cannot write %1: an image of %2 × %3 pixels is too large")
+                    .arg(shown)
+                    .arg(size.width())
+                    .arg(size.height()));
+        return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         setNote(QStringLiteral("Cannot write %1: %2").arg(shown, file.errorString()));
         return false;
     }
+    // Laid out and thinned out for the image's own width, then put back: a picture for a
+    // report is drawn at its size, never the screen's picture scaled up.
+    const QRectF onScreen = chart_->geometry();
+    chart_->setGeometry(QRectF(onScreen.topLeft(), QSizeF(size)));
+    if (chart_->layout())
+        chart_->layout()->activate();
+    redraw();
+    const QRectF source(onScreen.topLeft(), QSizeF(size));
+    const auto render = [&](QPainter& painter) {
+        painter.fillRect(QRectF(QPointF(0, 0), QSizeF(size)), palette().color(QPalette::Base));
+        chart_->scene()->render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), source);
+    };
     bool drawn = false;
     if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
         QSvgGenerator svg;
         svg.setOutputDevice(&file);
-        svg.setSize(view_->size());
-        svg.setViewBox(QRect(QPoint(0, 0), view_->size()));
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
         svg.setTitle(source_->text());
         QPainter painter;
         drawn = painter.begin(&svg);
         if (drawn) {
-            view_->render(&painter);
+            render(painter);
             drawn = painter.end();
         }
     } else {
-        drawn = view_->grab().save(&file, "PNG");
+        QImage image(size, QImage::Format_ARGB32_Premultiplied);
+        QPainter painter;
+        drawn = painter.begin(&image);
+        if (drawn) {
+            painter.setRenderHint(QPainter::TextAntialiasing);
+            render(painter);
+            drawn = painter.end() && image.save(&file, "PNG");
+        }
     }
+    chart_->setGeometry(onScreen);
+    if (chart_->layout())
+        chart_->layout()->activate();
+    redraw();
     if (!drawn || !file.commit()) {
         setNote(
             QStringLiteral("Cannot write %1: %2")
                 .arg(shown, drawn ? file.errorString() : QStringLiteral("the image was not made")));
         return false;
     }
-    setNote(QStringLiteral("Chart saved to %1").arg(shown));
+    setNote(QStringLiteral("Chart saved to %1 (%2 × %3 pixels)")
+                .arg(shown)
+                .arg(size.width())
+                .arg(size.height()));
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QFutureWatcher>
 #include <QPointF>
+#include <QSize>
 #include <QWidget>
 
 #include <atomic>
@@ -36,20 +37,27 @@ class ChartTab : public QWidget {
 public:
     // A file to open or to save to; empty when the user cancelled.
     using FileChooser = std::function<QString(QWidget* parent)>;
+    // The image's size in pixels, offered the chart's size on screen and the screen's;
+    // an invalid size when the user cancelled.
+    using SizeChooser = std::function<QSize(QWidget* parent, QSize shown, QSize screen)>;
 
     explicit ChartTab(QWidget* parent = nullptr);
     ~ChartTab() override;
 
     void setOpenFileChooser(FileChooser chooser) { chooseOpen_ = std::move(chooser); }
     void setSaveFileChooser(FileChooser chooser) { chooseSave_ = std::move(chooser); }
+    void setImageSizeChooser(SizeChooser chooser) { chooseSize_ = std::move(chooser); }
 
-    // The records the download left in the grid (rows 2..lastGridRow).
-    void showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse);
+    // The records the download left in the grid (rows 2..lastGridRow); `mark` says, in
+    // the chart's heading, that they are not the whole log or not saved.
+    void showDownload(const GridModel& grid, qint32 lastGridRow, const ChannelFlags& inUse,
+                      const QString& mark = QString());
     // Reads the file in the background; fileRead() follows.
     void openCsv(const QString& path);
     bool reading() const;
-    // PNG, or SVG when the name ends in .svg; false with the reason in the note.
-    bool saveImage(const QString& path);
+    // PNG, or SVG when the name ends in .svg, laid out and drawn at `size` in pixels (the
+    // chart's size on screen when invalid); false with the reason in the note.
+    bool saveImage(const QString& path, QSize size = QSize());
 
     const ChartData& data() const { return data_; }
     QChart* chart() const { return chart_; }
@@ -113,6 +121,7 @@ private:
 
     FileChooser chooseOpen_;
     FileChooser chooseSave_;
+    SizeChooser chooseSize_;
     QString readingPath_;
     std::shared_ptr<std::atomic<bool>> cancel_;
     QFutureWatcher<CsvSeries>* watcher_ = nullptr;

@@ -251,6 +251,10 @@ void DwnLoad1::buildViewTab(QWidget* page) {
     MSHFlexGrid1->setObjectName(QStringLiteral("MSHFlexGrid1"));
     place(MSHFlexGrid1, 360, 840, 8655, 5175);
     MSHFlexGrid1->growWithWindow();
+    viewNotSaved_ = named<QLabel>(QStringLiteral("ViewNotSaved"), page);
+    place(viewNotSaved_, 360, 360, 8655, 465); // two lines between the tabs and the grid
+    markAsFailure(viewNotSaved_);
+    viewNotSaved_->hide();
     const int blank = MSHFlexGrid1->fontMetrics().horizontalAdvance(QLatin1Char(' '));
     for (int column = 0; column < 9; ++column) {
         setGridColumnWidth(column, kHeadingBlanks[column] * blank);
@@ -619,13 +623,52 @@ void DwnLoad1::Command2_Click() {
         return;
     }
     state_ = WindowState::Downloading;
-    downloadCommand_->run();
+    const DownloadOutcome outcome = downloadCommand_->run();
     if (downloadRunning()) {
         withdrawStopQuestion();
         state_ = WindowState::Idle;
     }
-    chartTab_->showDownload(grid_, downloadLog_->LastGridRow(), downloadLog_->channelFlags());
+    // The grid keeps what was read; a part read before a stop or failure is never passed
+    // off as the whole log, nor as what the file holds.
+    const qint32 rows = std::max<qint32>(0, downloadLog_->LastGridRow() - 1);
+    const QString notSaved = partialDownloadText(outcome, rows);
+    viewNotSaved_->setText(notSaved);
+    viewNotSaved_->setVisible(!notSaved.isEmpty());
+    chartTab_->showDownload(grid_, downloadLog_->LastGridRow(), downloadLog_->channelFlags(),
+                            notSaved.isEmpty() ? QString() : partialDownloadMark(outcome));
     afterTransaction();
+}
+
+QString DwnLoad1::partialDownloadText(DownloadOutcome outcome, qint32 rows) {
+    if (rows <= 0)
+        return QString();
+    switch (outcome) {
+    case DownloadOutcome::Stopped:
+        return QStringLiteral("Not saved: these %1 rows were read before the download was "
+                              "stopped, and are not the whole log. The CSV file is as it was.")
+            .arg(rows);
+    case DownloadOutcome::DownloadFailed:
+        return QStringLiteral("Not saved: these %1 rows were read before the download failed, "
+                              "and are not the whole log. The CSV file is as it was.")
+            .arg(rows);
+    case DownloadOutcome::ExportFailed:
+        return QStringLiteral("Not saved: these %1 rows are the whole log, but the file could "
+                              "not be written. The CSV file is as it was.")
+            .arg(rows);
+    default:
+        return QString();
+    }
+}
+
+QString DwnLoad1::partialDownloadMark(DownloadOutcome outcome) {
+    switch (outcome) {
+    case DownloadOutcome::Stopped:
+        return QStringLiteral("stopped part way, rows read before the stop, not saved");
+    case DownloadOutcome::DownloadFailed:
+        return QStringLiteral("failed part way, rows read before the failure, not saved");
+    default:
+        return QStringLiteral("not saved");
+    }
 }
 
 void DwnLoad1::Command1_Click(int index) {

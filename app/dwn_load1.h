@@ -3,6 +3,7 @@
 #include "app/close_anyway_question.h"
 #include "app/save_file_dialog.h"
 #include "app/stop_download_question.h"
+#include "logger/download_command.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
 #include "settings/settings_file.h"
@@ -111,6 +112,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What the View and Chart tabs say of rows a download read but did not save; empty
+    // after a whole download.
+    static QString partialDownloadText(DownloadOutcome outcome, qint32 rows);
+    static QString partialDownloadMark(DownloadOutcome outcome);
     void buildDownloadTab(QWidget* page);
     void buildViewTab(QWidget* page);
     void buildSettingsTab(QWidget* page);
@@ -170,6 +175,8 @@ private:
     QLabel* Label4 = nullptr;
     QPushButton* Command2 = nullptr;
     QLabel* downloadReason_ = nullptr;
+    // Over the View tab's grid after a download that stopped or failed part way.
+    QLabel* viewNotSaved_ = nullptr;
 
     // View tab
     RecordGrid* MSHFlexGrid1 = nullptr;

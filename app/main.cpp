@@ -11,7 +11,46 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kHelp[] =
+    "Usage: meterlink [--help] [--version] [Qt's own options, e.g. -platform NAME]\n"
+    "\n"
+    "Mirrors a flow meter's front panel and downloads its logged records into a grid\n"
+    "and a CSV file, over a serial line (Modbus RTU). The settings file 6040dwn.ini and\n"
+    "the CSV file Logdata.csv are kept in the folder meterlink is started from.\n"
+    "\n"
+    "  --help     this help\n"
+    "  --version  print the version\n"
+    "\n"
+    "meterlink-cli does the same without a window, for scripts and scheduled jobs;\n"
+    "meterlink-sim is a simulated meter to try it without hardware.\n"
+    "\n"
+    "The manual: man meterlink\n";
+
+// Answered before the window's application exists, so that neither needs a display.
+int conventionalAnswer(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("meterlink " METERLINK_VERSION "\n", stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    if (const int status = conventionalAnswer(argc, argv); status >= 0)
+        return status;
     QApplication app(argc, argv);
     // One of each, alive for the whole run; the window borrows them.
     meterlink::Settings settings;

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,13 @@ struct Field {
     const char* end;
 };
 
-// Walks the records of a CSV text: fields split at commas, a field in double quotes may
-// hold commas, line ends and doubled quotes. Quoted fields are unescaped into `scratch`.
+// Walks the records of a CSV text: fields split at the separator, a field in double quotes
+// may hold separators, line ends and doubled quotes. Quoted fields are unescaped into
+// `scratch`.
 class CsvCursor {
 public:
-    CsvCursor(const char* begin, const char* end) : at_(begin), end_(end) {}
+    CsvCursor(const char* begin, const char* end, char separator = ',')
+        : at_(begin), end_(end), separator_(separator) {}
 
     bool atEnd() const { return at_ >= end_; }
 
@@ -56,18 +59,18 @@ public:
                     scratch_.push_back(*at_++);
                 }
                 // Text after the closing quote belongs to the field as well.
-                while (at_ < end_ && *at_ != ',' && *at_ != '\r' && *at_ != '\n')
+                while (at_ < end_ && *at_ != separator_ && *at_ != '\r' && *at_ != '\n')
                     scratch_.push_back(*at_++);
                 quoted.emplace_back(fields.size(), start);
                 fields.push_back({nullptr, nullptr});
                 ends_.push_back(scratch_.size());
             } else {
                 const char* start = at_;
-                while (at_ < end_ && *at_ != ',' && *at_ != '\r' && *at_ != '\n')
+                while (at_ < end_ && *at_ != separator_ && *at_ != '\r' && *at_ != '\n')
                     ++at_;
                 fields.push_back({start, at_});
             }
-            if (at_ < end_ && *at_ == ',') {
+            if (at_ < end_ && *at_ == separator_) {
                 ++at_;
                 continue;
             }
@@ -85,6 +88,7 @@ public:
 private:
     const char* at_;
     const char* end_;
+    char separator_;
     std::string scratch_;
     std::vector<std::size_t> ends_;
 };
@@ -107,6 +111,36 @@ QString textOf(const Field& field) {
     if (utf8.hasError())
         return QString::fromLatin1(bytes);
     return text;
+}
+
+// ";" when the first two records both hold one outside quotes (a file with ";" between
+// fields and "," in readings); a comma file has none in its readings, whatever its names.
+char separatorOf(const char* begin, const char* end) {
+    int records = 0;
+    int withSemicolon = 0;
+    bool quoted = false;
+    bool semicolon = false;
+    bool content = false;
+    for (const char* at = begin; at < end && records < 2; ++at) {
+        const char c = *at;
+        if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && (c == '\r' || c == '\n')) {
+            if (content) {
+                ++records;
+                withSemicolon += semicolon ? 1 : 0;
+            }
+            semicolon = content = false;
+            continue;
+        } else if (!quoted && c == ';')
+            semicolon = true;
+        content = true;
+    }
+    if (content && records < 2) {
+        ++records;
+        withSemicolon += semicolon ? 1 : 0;
+    }
+    return records > 0 && withSemicolon == records ? ';' : ',';
 }
 
 QString sizeText(qint64 bytes) {
@@ -160,8 +194,9 @@ CsvSeries csvSeriesFromBytes(QByteArray bytes, const QString& shown, const QLoca
     const char* end = begin + bytes.size();
     std::vector<Field> fields;
 
+    const char separator = separatorOf(begin, end);
     // The first record may be the headings; the next ones show the timestamps' form.
-    CsvCursor cursor(begin, end);
+    CsvCursor cursor(begin, end, separator);
     cursor.next(fields);
     std::vector<QString> firstRecord;
     for (const Field& field : fields)
@@ -192,10 +227,11 @@ CsvSeries csvSeriesFromBytes(QByteArray bytes, const QString& shown, const QLoca
     }
 
     SeriesBuilder builder(names, reader);
-    CsvCursor records(begin, end);
+    CsvCursor records(begin, end, separator);
     if (headed)
         records.next(fields);
     int count = 0;
+    std::string reading; // a reading with "," for its decimal mark, given a "."
     while (records.next(fields)) {
         if (cancel && ++count % cancelCheckRecords == 0 && cancel->load()) {
             result.error = QStringLiteral("Reading %1 was cancelled.").arg(shown);
@@ -204,8 +240,16 @@ CsvSeries csvSeriesFromBytes(QByteArray bytes, const QString& shown, const QLoca
         const Field& stamp = fields[0];
         if (!builder.beginRow(textOf(stamp), int(fields.size()) - 1))
             continue;
-        for (std::size_t i = 1; i < fields.size() && i <= std::size_t(names.size()); ++i)
-            builder.addReading(int(i) - 1, fields[i].begin, fields[i].end);
+        for (std::size_t i = 1; i < fields.size() && i <= std::size_t(names.size()); ++i) {
+            if (separator == ';' &&
+                std::find(fields[i].begin, fields[i].end, ',') != fields[i].end) {
+                reading.assign(fields[i].begin, fields[i].end);
+                std::replace(reading.begin(), reading.end(), ',', '.');
+                builder.addReading(int(i) - 1, reading.data(), reading.data() + reading.size());
+            } else {
+                builder.addReading(int(i) - 1, fields[i].begin, fields[i].end);
+            }
+        }
     }
     result.data = builder.finish();
     if (result.data.rows == 0) {

@@ -47,7 +47,8 @@ bool commandTakes(CliCommand command, const QString& option) {
     case CliCommand::Download:
         return option == QLatin1String("--out") || option == QLatin1String("--append") ||
                option == QLatin1String("--on-restart") || option == QLatin1String("--timestamps") ||
-               option == QLatin1String("--bom") || option == QLatin1String("--on-mismatch");
+               option == QLatin1String("--bom") || option == QLatin1String("--on-mismatch") ||
+               option == QLatin1String("--dialect");
     case CliCommand::Display:
         return option == QLatin1String("--watch");
     case CliCommand::Read:
@@ -166,6 +167,10 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
         if (value != QLatin1String("locale") && value != QLatin1String("iso"))
             return QStringLiteral("--timestamps must be locale or iso, not \"%1\"").arg(value);
         options.isoTimestamps = value == QLatin1String("iso");
+    } else if (option == QLatin1String("--dialect")) {
+        if (value != QLatin1String("comma") && value != QLatin1String("semicolon"))
+            return QStringLiteral("--dialect must be comma or semicolon, not \"%1\"").arg(value);
+        options.semicolons = value == QLatin1String("semicolon");
     } else if (option == QLatin1String("--repeat")) {
         const auto repeat = wholeNumber(value, 1, 100000000);
         if (!repeat)
@@ -273,6 +278,11 @@ CliParse parseCliArguments(const QStringList& arguments) {
         result.error = why;
         return result;
     };
+    // Whatever else the line holds, as other programs do: scripts ask it to log what runs.
+    if (arguments.contains(QLatin1String("--version"))) {
+        options.version = true;
+        return result;
+    }
 
     for (int i = 0; i < arguments.size(); ++i) {
         QString argument = arguments.at(i);
@@ -339,7 +349,7 @@ QString usageLine(CliCommand command) {
         return QStringLiteral("usage: meterlink-cli download %1 [--out FILE] [--append]\n"
                               "       [--on-restart new|fail] [--on-mismatch new|fail] "
                               "[--timestamps locale|iso]\n"
-                              "       [--bom]")
+                              "       [--dialect comma|semicolon] [--bom]")
             .arg(link);
     case CliCommand::Display:
         return QStringLiteral("usage: meterlink-cli display %1 [--watch]").arg(link);
@@ -360,7 +370,9 @@ QString usageLine(CliCommand command) {
         "more)");
 }
 
-QString helpText(CliCommand command) {
+namespace {
+
+QString commandHelp(CliCommand command) {
     const QString linkOptions = QStringLiteral(
         "Link options (defaults from 6040dwn.ini in the current directory when it is there,\n"
         "else Comm1, 38400 baud, slave 1; the file is only read, never written):\n"
@@ -418,8 +430,17 @@ QString helpText(CliCommand command) {
                               "                 09:30:00 with each record's real year, "
                               "which spreadsheets\n"
                               "                 read as a date in every locale\n"
+                              "  --dialect comma|semicolon  \",\" between fields and \".\" "
+                              "in readings (the\n"
+                              "                 default, the window's), or \";\" between "
+                              "fields and \",\" in\n"
+                              "                 readings, which spreadsheets in "
+                              "decimal-comma locales open\n"
+                              "                 as numbers (an append keeps its file's own)\n"
                               "  --bom          start the file with a UTF-8 byte-order "
-                              "mark\n\n") +
+                              "mark, for spreadsheets\n"
+                              "                 that read UTF-8 only behind one (a degree "
+                              "sign in a name)\n\n") +
                linkOptions +
                QStringLiteral(
                    "\nExit status (with several meters, the first of these that any meter "
@@ -514,13 +535,24 @@ QString helpText(CliCommand command) {
                "  read ADDRESS COUNT    read holding registers\n"
                "  ports                 list the serial ports and what Comm1 to Comm4 reach\n"
                "  scan                  find the meter's speed and slave ID\n\n"
-               "\"meterlink-cli COMMAND --help\" explains a command and its exit status.\n\n") +
+               "\"meterlink-cli COMMAND --help\" explains a command and its exit status;\n"
+               "\"meterlink-cli --version\" prints the version.\n\n") +
            linkOptions + QLatin1Char('\n') + exits +
            QStringLiteral(
                "download also returns 1 (empty log), 3 (file not written), 4 (port in "
                "use by another\n"
                "program), 5 (log restarted) and 6 (appended file not as left, a new one written);\n"
                "see download --help.\n");
+}
+
+} // namespace
+
+QString versionText() {
+    return QStringLiteral("meterlink-cli " METERLINK_VERSION "\n");
+}
+
+QString helpText(CliCommand command) {
+    return commandHelp(command) + QStringLiteral("\nThe manual: man meterlink-cli\n");
 }
 
 } // namespace meterlink

@@ -21,6 +21,7 @@ struct LinkOptions {
 struct CliOptions {
     CliCommand command = CliCommand::None;
     bool help = false;
+    bool version = false; // --version, anywhere on the line
     LinkOptions link;
     // download
     std::optional<QString> outPath;
@@ -30,6 +31,7 @@ struct CliOptions {
     bool failOnMismatch = false; // --on-mismatch=fail
     bool isoTimestamps = false;
     bool byteOrderMark = false;
+    bool semicolons = false; // --dialect semicolon: ";" between fields, "," in readings
     // scan
     QList<qint32> scanBauds;
     bool first = false; // --first: stop at the first meter found
@@ -61,5 +63,7 @@ QString keypadCharacters();
 QString usageLine(CliCommand command);
 // The full help of the command, or of the program for CliCommand::None.
 QString helpText(CliCommand command);
+// "meterlink-cli VERSION", for --version.
+QString versionText();
 
 } // namespace meterlink

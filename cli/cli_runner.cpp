@@ -127,6 +127,10 @@ int runCli(const QStringList& arguments, Console& console) {
         printLine(console.err, usageLine(options.command));
         return ExitUsage;
     }
+    if (options.version) {
+        console.out.write(versionText().toUtf8());
+        return ExitDone;
+    }
     if (options.help) {
         console.out.write(helpText(options.command).toUtf8());
         return ExitDone;

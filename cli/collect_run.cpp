@@ -33,6 +33,7 @@ struct MeterResult {
     int exit = ExitDone;
     QString outcome; // the status text, or what happened instead
     QString reason;  // why it failed, for stderr
+    QString warning; // a logger nearly full, told with the outcome
 };
 
 // Monitoring scripts see the worst of the meters' outcomes, in this order.
@@ -58,8 +59,10 @@ int rank(int exit) {
 // The CSV writer's bytes for grid rows 1..lastRow, so that an appended file is made by
 // exactly the code that makes a whole one.
 QByteArray csvBytes(const GridModel& grid, qint32 lastRow, const ChannelFlags& flags,
-                    const CodePage& codePage) {
-    return CsvExport(codePage).fileBytes(grid, lastRow, flags);
+                    const CodePage& codePage, CsvDialect dialect) {
+    CsvExport writer(codePage);
+    writer.setDialect(dialect);
+    return writer.fileBytes(grid, lastRow, flags);
 }
 
 bool writeWhole(const QString& path, const QByteArray& bytes, QString* why) {
@@ -86,12 +89,15 @@ public:
 private:
     MeterResult fail(int exit, const QString& status, const QString& reason) {
         view_.setStatusText(status);
-        return {exit, status, reason};
+        return {exit, status, reason, QString()};
     }
     // A stop is no failure of the meter; the runner reports it.
     QString downloadFailedText() const {
         return link_.aborted() ? QStringLiteral("Download stopped")
                                : QStringLiteral("Error in Downloading!!");
+    }
+    CsvDialect dialect() const {
+        return options_.semicolons ? CsvDialect::Semicolon : CsvDialect::Comma;
     }
 
     ModbusLink& link_;
@@ -126,11 +132,12 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     if (options_.isoTimestamps)
         setIsoYears(grid, 2, download.LastGridRow(), QDate(), now_);
     const QByteArray bytes =
-        csvBytes(grid, download.LastGridRow(), download.channelFlags(), systemCsvCodePage());
+        csvBytes(grid, download.LastGridRow(), download.channelFlags(), systemCsvCodePage(), dialect());
     if (!writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + bytes : bytes, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
-    return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString()};
+    return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString(),
+            download.memoryWarning()};
 }
 
 // Why the CSV or its state is not as the last run left them; empty when they are. `state`
@@ -222,8 +229,12 @@ QDate lastIsoDate(const QByteArray& csv, qint64 end) {
 
 MeterResult Collector::append(int slave, const QString& fileName) {
     const QString statePath = fileName + QStringLiteral(".state");
-    // The form a new file gets; a dialect option sets its separator and decimal mark here.
-    const CsvForm asked = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
+    // The form a new file gets.
+    CsvForm asked = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
+    if (options_.semicolons) {
+        asked.fieldSeparator = QLatin1Char(';');
+        asked.decimalMark = QLatin1Char(',');
+    }
     std::optional<AppendState> state;
     QByteArray csv;
     QString target = fileName;
@@ -265,7 +276,7 @@ MeterResult Collector::append(int slave, const QString& fileName) {
             csv.clear();
         } else if (head.logLength == state->logLength) {
             view_.setStatusText(QStringLiteral("no new records"));
-            return {ExitDone, QStringLiteral("no new records"), QString()};
+            return {ExitDone, QStringLiteral("no new records"), QString(), head.memoryWarning};
         }
     }
     // The file's own form, whatever this run's environment; a new file takes this run's.
@@ -293,11 +304,13 @@ MeterResult Collector::append(int slave, const QString& fileName) {
                     now_);
 
     QString why;
+    const CsvDialect formDialect =
+        form.fieldSeparator == QLatin1Char(';') ? CsvDialect::Semicolon : CsvDialect::Comma;
     const CodePage codePage =
         form.encoding == QLatin1String("utf-8") ? CodePage() : systemCsvCodePage();
-    const QByteArray header = csvBytes(grid, 1, head.channelInUse, codePage);
-    const QByteArray rows = csvBytes(grid, lastGridRow, head.channelInUse, codePage);
-    const QByteArray beforeSeam = csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage);
+    const QByteArray header = csvBytes(grid, 1, head.channelInUse, codePage, formDialect);
+    const QByteArray rows = csvBytes(grid, lastGridRow, head.channelInUse, codePage, formDialect);
+    const QByteArray beforeSeam = csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage, formDialect);
     // The rows from the seam block on are written again: the block may have gained
     // readings for the row at the seam.
     const QByteArray kept = state ? csv.left(state->seamOffset)
@@ -330,11 +343,11 @@ MeterResult Collector::append(int slave, const QString& fileName) {
         const QString status = QStringLiteral("Finished. Data in new file %1").arg(target);
         view_.setStatusText(status);
         return {mismatch.isEmpty() ? int(ExitDone) : int(ExitNewFile),
-                QStringLiteral("%1 (%2)").arg(status, blocks), note};
+                QStringLiteral("%1 (%2)").arg(status, blocks), note, head.memoryWarning};
     }
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
     return {ExitDone, QStringLiteral("Finished. Data in File %1 (%2)").arg(target, blocks),
-            QString()};
+            QString(), head.memoryWarning};
 }
 
 void printLine(QIODevice& device, const QString& line) {
@@ -380,7 +393,8 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
             break;
         const QString fileName = expandOutName(settings.SaveFileName, slave, started);
         // One meter and nothing new asked: exactly the window's download.
-        if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark) {
+        if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark &&
+            !options.semicolons) {
             Settings meter = settings;
             meter.SlaveId = qint16(slave);
             meter.SaveFileName = fileName;
@@ -388,6 +402,9 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
             const int exit = runDownloadJob(link, pump, meter, view);
             if (exit != ExitDone && !stopped() && !view.reason().isEmpty())
                 printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
+            // After a success the tooltip's text is the logger's warning, if any.
+            if (exit == ExitDone && !view.reason().isEmpty())
+                printLine(console.out, view.reason());
             return exit;
         }
         ConsoleDownloadView view(several ? static_cast<QIODevice&>(quiet) : console.out,
@@ -401,7 +418,14 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         if (stopped())
             break; // the runner says so; a meter done before the stop keeps its file
         if (several)
-            printLine(console.out, QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome));
+            printLine(console.out,
+                      QStringLiteral("slave %1: %2")
+                          .arg(slave)
+                          .arg(result.warning.isEmpty()
+                                   ? result.outcome
+                                   : result.outcome + QStringLiteral(". ") + result.warning));
+        else if (!result.warning.isEmpty())
+            printLine(console.out, result.warning);
         if (!result.reason.isEmpty())
             printLine(
                 console.err,

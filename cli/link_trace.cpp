@@ -85,6 +85,10 @@ void LinkTrace::linkEvent(double timeOfDay, const QString& what) {
     writeLine(eventLine(timeOfDay, kind, what));
 }
 
+void LinkTrace::tryEnded(double timeOfDay, int tryNumber, const QString& outcome) {
+    writeLine(eventLine(timeOfDay, QStringLiteral("try %1").arg(tryNumber), outcome));
+}
+
 void LinkTrace::note(double timeOfDay, const QString& what) {
     writeLine(timeText(timeOfDay) + QLatin1String(" -- ") + what);
 }

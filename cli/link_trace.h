@@ -32,6 +32,7 @@ public:
     void frameSent(double timeOfDay, const QByteArray& frame, bool resend) override;
     void frameReceived(double timeOfDay, const QByteArray& bytes) override;
     void linkEvent(double timeOfDay, const QString& what) override;
+    void tryEnded(double timeOfDay, int tryNumber, const QString& outcome) override;
     // A line of the program's own, such as an interrupt.
     void note(double timeOfDay, const QString& what);
 

@@ -47,9 +47,9 @@ QByteArray csvFileBytes(const QString& text, const CodePage& codePage) {
     return QByteArrayLiteral("\xEF\xBB\xBF") + text.toUtf8();
 }
 
-QString csvField(const QString& text) {
+QString csvField(const QString& text, QChar separator) {
     for (const QChar c : text) {
-        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n') {
+        if (c == separator || c == u'"' || c == u'\r' || c == u'\n') {
             QString quoted = text;
             quoted.replace(u'"', QLatin1String("\"\""));
             return u'"' + quoted + u'"';
@@ -61,13 +61,19 @@ QString csvField(const QString& text) {
 QByteArray CsvExport::fileBytes(const GridModel& grid, qint32 LastGridRow,
                                 const ChannelFlags& ChannelInUse) const {
     // The whole text first: whether the code page holds it is known only at its end.
+    const bool semicolon = dialect_ == CsvDialect::Semicolon;
+    const QChar separator = semicolon ? u';' : u',';
     QString text;
     for (qint32 row = 1; row <= LastGridRow; ++row) {
-        text += csvField(grid.TextMatrix(row, 1));
+        text += csvField(grid.TextMatrix(row, 1), separator);
         for (int k = 1; k <= channelCount; ++k) {
             if (ChannelInUse[size_t(k)] != 0) {
-                text += u',';
-                text += csvField(grid.TextMatrix(row, k + 1));
+                text += separator;
+                // Row 1 holds the channels' names, the rows below their readings.
+                QString field = grid.TextMatrix(row, k + 1);
+                if (semicolon && row > 1)
+                    field.replace(u'.', u',');
+                text += csvField(field, separator);
             }
         }
         text += QLatin1String("\r\n");

@@ -25,15 +25,22 @@ CodePage systemCsvCodePage();
 // (what Windows spreadsheets recognise). Plain ASCII comes out the same every way.
 QByteArray csvFileBytes(const QString& text, const CodePage& codePage);
 
-// A field as the file holds it: in double quotes, inner ones doubled, when it holds a comma,
-// a double quote, CR or LF; else unchanged.
-QString csvField(const QString& text);
+// The file's form: fields apart by commas with "." in readings (the window's, and every
+// file before), or by semicolons with "," in readings, which spreadsheets in decimal-comma
+// locales open as numbers.
+enum class CsvDialect { Comma, Semicolon };
 
-// Writes grid rows 1..LastGridRow to a comma-separated file: the timestamp, then the column
-// of each channel in use, one line each ended by CR LF.
+// A field as the file holds it: in double quotes, inner ones doubled, when it holds the
+// separator, a double quote, CR or LF; else unchanged.
+QString csvField(const QString& text, QChar separator = u',');
+
+// Writes grid rows 1..LastGridRow to a CSV file (comma-separated unless told otherwise):
+// the timestamp, then the column of each channel in use, one line each ended by CR LF.
 class CsvExport {
 public:
     explicit CsvExport(CodePage codePage = systemCsvCodePage()) : codePage_(std::move(codePage)) {}
+
+    void setDialect(CsvDialect dialect) { dialect_ = dialect; }
 
     // -1 when the whole file was written and committed, 0 otherwise; a failure leaves any
     // earlier file of that name as it was.
@@ -49,6 +56,7 @@ public:
 
 private:
     CodePage codePage_;
+    CsvDialect dialect_ = CsvDialect::Comma;
     QString failureReason_;
 };
 

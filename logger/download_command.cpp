@@ -58,7 +58,10 @@ DownloadOutcome DownloadCommand::run() {
         outcome = DownloadOutcome::DownloadFailed;
         break;
     }
-    view_.setStatusToolTip(failureReason_);
+    // A nearly full logger is told after a download that went well, so that the site can
+    // collect and clear it in time.
+    view_.setStatusToolTip(outcome == DownloadOutcome::Exported ? download_.memoryWarning()
+                                                                : failureReason_);
     view_.setDownloadEnabled(true);
     return outcome;
 }

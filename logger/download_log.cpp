@@ -49,24 +49,35 @@ void DownloadLog::writeHeader(int column, const QString& text) {
     grid_.setTextMatrix(1, column, text);
 }
 
-void DownloadLog::readChannel(int k, int attempts) {
+QString DownloadLog::silentMeterHint() {
+    return QStringLiteral("The meter did not answer at all: check that the speed and slave ID "
+                          "(the Settings tab, or --baud and --slave) are the meter's own, or "
+                          "find them with meterlink-cli scan.");
+}
+
+bool DownloadLog::silentMeter(const LinkFailure& failure) {
+    return failure.fault == LinkFault::NoAnswer && failure.sends > 0;
+}
+
+bool DownloadLog::readChannel(int k, int attempts) {
     bool read = false;
     for (int attempt = 1; attempt <= attempts && !read && !link_.aborted(); ++attempt)
         read = link_.ReadLogBlock(settings_.SlaveId, channelBank, 128 + k, 0,
                                   channelConfigLength) == -1;
     if (!read)
-        return; // the flag keeps its value from the previous download
+        return false; // the flag keeps its value from the previous download
     const QByteArray name =
         StripHighChars(link_.state().ResponseData.mid(channelNameOffset, channelNameLength));
     const QString text = QString::fromLatin1(name);
     panel_.setText3(k - 1, text);
     if (text.isEmpty() || text == QLatin1String("Not Used")) {
         channelInUse_[size_t(k)] = 0;
-        return;
+        return true;
     }
     channelInUse_[size_t(k)] = -1;
     // Over the channel's own readings, so a gap in the channels cannot shift the headings.
     writeHeader(k + 1, text);
+    return true;
 }
 
 bool DownloadLog::readBlock(qint32 offset, qint32 length, QByteArray& block) {
@@ -97,6 +108,7 @@ qint16 DownloadLog::finish(qint16 result) {
 
 qint16 DownloadLog::run() {
     failureReason_.clear();
+    memoryWarning_.clear();
     panel_.setProgress(0.0f);
 
     qint16 result = Failed;
@@ -106,6 +118,7 @@ qint16 DownloadLog::run() {
         const QByteArray state = link_.state().ResponseData;
         const qint32 length = logLength(state);
         if (length >= 0) {
+            memoryWarning_ = nearlyFullWarning(state);
             result = Completed;
             total = length;
             if (total == 0)
@@ -120,6 +133,9 @@ qint16 DownloadLog::run() {
         failureReason_ =
             QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
     }
+    // Nothing at all came back, not even to the names' reads: most likely the wrong speed
+    // or slave ID rather than a fault of the meter.
+    bool silent = total == 0 && silentMeter(link_.lastFailure());
 
     for (int index = 0; index < channelCount; ++index)
         panel_.setText3(index, QString());
@@ -134,7 +150,8 @@ qint16 DownloadLog::run() {
     for (int k = 1; k <= channelCount; ++k) {
         if (stopped())
             return finish(Failed);
-        readChannel(k, channelAttempts);
+        if (readChannel(k, channelAttempts))
+            silent = false;
         pump_.yield();
     }
 
@@ -159,6 +176,8 @@ qint16 DownloadLog::run() {
         if (total == 0) {
             if (failureReason_.isEmpty())
                 failureReason_ = QStringLiteral("The logger state was not read");
+            if (silent && !link_.aborted())
+                failureReason_ += QStringLiteral(". ") + silentMeterHint();
             return finish(Failed);
         }
         if (stopped())

@@ -11,6 +11,7 @@
 namespace meterlink {
 
 class DownloadPanel;
+struct LinkFailure;
 class EventPump;
 class GridModel;
 class ModbusLink;
@@ -43,6 +44,11 @@ public:
 
     // Why the latest run gave 2; empty otherwise.
     const QString& failureReason() const { return failureReason_; }
+    // After a read state block: the logger is nearly full (see nearlyFullWarning).
+    const QString& memoryWarning() const { return memoryWarning_; }
+    // What a reason adds when the meter never answered: where to look instead.
+    static QString silentMeterHint();
+    static bool silentMeter(const LinkFailure& failure);
 
     RecordDecoder& decoder() { return decoder_; }
 
@@ -52,7 +58,7 @@ public:
 private:
     // The log length T in bytes from the state block, or -1 when the block cannot give one.
     qint32 logLength(const QByteArray& stateBlock);
-    void readChannel(int k, int attempts);
+    bool readChannel(int k, int attempts); // whether the name was read
     void writeHeader(int column, const QString& text);
     bool readBlock(qint32 offset, qint32 length, QByteArray& block);
     qint16 finish(qint16 result);
@@ -67,6 +73,7 @@ private:
     ChannelFlags channelInUse_{};
     qint32 lastGridRow_ = 1;
     QString failureReason_;
+    QString memoryWarning_;
 };
 
 } // namespace meterlink

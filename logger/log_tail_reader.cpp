@@ -38,12 +38,15 @@ bool LogTailReader::readHead(Head& head) {
                                    meter::LoggerStateRegisters) != -1) {
         failureReason_ =
             QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
+        if (DownloadLog::silentMeter(link_.lastFailure()))
+            failureReason_ += QStringLiteral(". ") + DownloadLog::silentMeterHint();
         return false;
     }
     const auto length = logLengthFromStateBlock(link_.state().ResponseData, &failureReason_);
     if (!length)
         return false;
     head.logLength = *length;
+    head.memoryWarning = nearlyFullWarning(link_.state().ResponseData);
     if (head.logLength == 0)
         return true;
     pump_.yield();

@@ -24,6 +24,7 @@ public:
         QByteArray firstRecord;
         std::array<QString, channelCount> names;
         ChannelFlags channelInUse{};
+        QString memoryWarning; // see nearlyFullWarning
     };
 
     LogTailReader(ModbusLink& link, EventPump& pump, int slave, DownloadPanel& panel);

@@ -20,4 +20,8 @@ constexpr int channelNameLength = 32;
 // reason, when the block is short or its last record lies before its start.
 std::optional<qint32> logLengthFromStateBlock(const QByteArray& stateBlock, QString* why);
 
+// A warning when "Records available" is below a tenth of the memory (used + available):
+// soon the oldest records are overwritten or logging stops. Empty otherwise.
+QString nearlyFullWarning(const QByteArray& stateBlock);
+
 } // namespace meterlink

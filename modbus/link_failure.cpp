@@ -90,7 +90,9 @@ QString describe(const LinkFailure& f) {
         return text;
     }
     case LinkFault::AnswerStopped:
-        return QStringLiteral("Answer from slave %1 stopped after %2 %3")
+        return QStringLiteral(
+                   "The answer from slave %1 broke off after %2 %3: loose cable, wrong speed or "
+                   "noise?")
             .arg(f.slave)
             .arg(f.bytesTaken)
             .arg(f.bytesTaken == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"));

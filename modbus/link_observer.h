@@ -13,6 +13,8 @@ public:
     virtual void frameReceived(double timeOfDay, const QByteArray& bytes) = 0;
     // A time-out, CRC failure, exception answer or refused open, in words.
     virtual void linkEvent(double timeOfDay, const QString& what) = 0;
+    // How try `tryNumber` ended, when a resend follows it: "no answer", or what came.
+    virtual void tryEnded(double /*timeOfDay*/, int /*tryNumber*/, const QString& /*outcome*/) {}
 };
 
 } // namespace meterlink

@@ -373,6 +373,9 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
     }
     double lastSend = wholeSecond(now());
     double start = lastSend;
+    brokenTry_.clear();
+    qint64 seen = 0; // bytes waiting at the last look, and since when
+    double seenSince = now();
     for (;;) {
         if (!yieldAndLook()) {
             return false;
@@ -381,6 +384,10 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         state_.ReceivedCount = qint16(std::clamp<qint64>(waiting, 0, 32767));
         if (waiting >= expected) {
             return true;
+        }
+        if (waiting != seen) {
+            seen = waiting;
+            seenSince = now();
         }
         if (!port_.isOpen()) {
             // The device went away: nothing more can come, and the next transaction reopens.
@@ -402,17 +409,51 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         if (t - start >= limit) {
             break;
         }
+        endTry(seen, seenSince);
         writeFrame(true);
         lastSend = wholeSecond(now());
     }
-    // Whatever did come says why: an exception answer, or an answer that broke off.
-    const QByteArray rest = port_.take(std::max<qint64>(0, port_.bytesWaiting()));
+    // Whatever did come says why: an exception answer, or an answer that broke off; when the
+    // last try heard nothing, an earlier try's broken answer says more than silence.
+    QByteArray rest = port_.take(std::max<qint64>(0, port_.bytesWaiting()));
+    const bool earlierTry = rest.isEmpty() && !brokenTry_.isEmpty();
+    if (earlierTry) {
+        rest = brokenTry_;
+    }
     answer_.assign(rest.constData(), size_t(rest.size()));
-    if (!answer_.empty()) {
+    if (!answer_.empty() && !earlierTry) {
         traceAnswer(nullptr);
     }
     failWithAnswer(answer_.empty() ? LinkFault::NoAnswer : LinkFault::AnswerStopped);
     return false;
+}
+
+void ModbusLink::endTry(qint64 waiting, double waitingSince) {
+    QString outcome = QStringLiteral("no answer");
+    if (waiting > 0) {
+        // Bytes still coming are an answer to an earlier copy of the request: it counts.
+        const double quiet = std::max(0.1, openedBaud_ > 0 ? 40.0 / openedBaud_ : 0.0);
+        if (now() - waitingSince < quiet) {
+            return;
+        }
+        // An answer that stopped coming can never complete; kept, it would be read as the
+        // head of the resend's answer, two glued pieces failing their CRC.
+        brokenTry_ = port_.take(waiting);
+        answer_.assign(brokenTry_.constData(), size_t(brokenTry_.size()));
+        traceAnswer(nullptr);
+        answer_.clear();
+        LinkFailure piece;
+        piece.slave = slave_;
+        piece.functionCode = function_;
+        piece.bytesTaken = int(brokenTry_.size());
+        piece.exceptionCode = exceptionCodeOf(brokenTry_, slave_, function_);
+        piece.fault = piece.exceptionCode >= 0 ? LinkFault::Refused : LinkFault::AnswerStopped;
+        outcome = describe(piece);
+    }
+    qCDebug(lcLink) << "try" << sends_ << outcome;
+    if (observer_) {
+        observer_->tryEnded(now(), sends_, outcome);
+    }
 }
 
 QByteArray ModbusLink::answerBytes() const {

@@ -80,6 +80,8 @@ private:
     void sendRequest(QByteArray frame);
     void writeFrame(bool resend);
     bool awaitResponse(int expected, double resendAfter, double limit);
+    // Before a resend: what became of the try, and its bytes dropped when they broke off.
+    void endTry(qint64 waiting, double waitingSince);
     qint16 takeBytes(int count);
     bool takeAnswerByte(int& value);
     QByteArray answerBytes() const;
@@ -111,7 +113,8 @@ private:
     int function_ = 0;
     int slave_ = 0;
     QByteArray request_;
-    std::string answer_; // the bytes of the answer being taken, for reasons and the trace
+    std::string answer_;   // the bytes of the answer being taken, for reasons and the trace
+    QByteArray brokenTry_; // the latest try's answer that broke off, dropped before a resend
     int sends_ = 0;
     QString writeError_;
     double lastSendAt_ = 0.0;

@@ -17,6 +17,8 @@ fi
 flags=(-std=c++17 -Wall -Wextra -Wno-attributes -I"$source_dir")
 # Qt's tagging of its version refers to a symbol of the Linux libraries.
 flags+=(-DQT_NO_VERSION_TAGGING)
+# The version CMake gives the programs' --version.
+flags+=('-DMETERLINK_VERSION="0"')
 while read -r dir; do
     [ -n "$dir" ] && flags+=(-I"$dir")
 done <"$list_dir/qt_include_dirs.txt"

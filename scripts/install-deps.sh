@@ -14,6 +14,8 @@ packages=(
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix
     systemd
+    lintian appstream man-db bash-completion
+    libreoffice-calc-nogui
 )
 
 missing=()

@@ -2,7 +2,7 @@
 # Takes the README's screenshots: runs meterlink against meterlink-sim on a
 # private X server with a small window manager, downloads 2000 records, and
 # captures each tab (the chart also zoomed into a night and with a file opened), the
-# window maximised, and a download that failed, into OUT_DIR (default
+# window maximised, a download that failed and one stopped part way, into OUT_DIR (default
 # docs/screenshots/). Builds nothing: expects BUILD_DIR/bin (default build).
 #
 #   scripts/screenshots.sh [BUILD_DIR [OUT_DIR]]
@@ -202,5 +202,20 @@ press_download
 # state read, eight channel reads and three block attempts fit in 40 s.
 sleep 40
 shoot failed
+
+# A download stopped part way (Esc), from a meter that takes 0.3 s over each answer: the
+# View and Chart tabs say the rows are those read before the stop, not saved.
+kill "$program"
+wait "$program" 2>/dev/null || true
+start_meter --records 20000 --fault delay:0.3
+start_window
+press_download
+sleep 6
+xdotool key --clearmodifiers Escape
+sleep 1
+show_tab 1
+shoot stopped-view
+show_tab 4
+shoot stopped-chart
 
 ls -l "$out"

@@ -203,7 +203,14 @@ CommLinks findCommLinks(const QString& directory) {
 }
 
 CommTargets currentCommTargets(const QString& directory) {
-    return resolveCommPorts(findSerialPorts(), findCommLinks(directory), currentNaming());
+    CommTargets targets =
+        resolveCommPorts(findSerialPorts(), findCommLinks(directory), currentNaming());
+    // A link still names the device the user meant after it went away (an adapter
+    // unplugged, a simulator ended): marked, so that the choice is not taken for working.
+    for (CommTarget& target : targets)
+        if (target.linked && !QFileInfo::exists(target.device))
+            target.found = false;
+    return targets;
 }
 
 QString serialDeviceName(int portNumber, const QString& directory) {
@@ -221,6 +228,8 @@ QString serialDeviceName(int portNumber, const QString& directory) {
 QString describeTarget(const CommTarget& target) {
     if (target.device.isEmpty())
         return QStringLiteral("no serial port left for this choice");
+    if (!target.found && target.linked)
+        return QStringLiteral("%1 — not there (named by a link in this folder)").arg(target.device);
     if (!target.found)
         return QStringLiteral("%1 — not found on this computer").arg(target.device);
     QString text = target.device;

@@ -46,6 +46,10 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(simUsage()), stderr);
         return ExitUsage;
     }
+    if (options.version) {
+        std::fputs("meterlink-sim " METERLINK_VERSION "\n", stdout);
+        return 0;
+    }
     if (options.help) {
         std::fputs(qPrintable(simUsage()), stdout);
         return 0;

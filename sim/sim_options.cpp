@@ -27,6 +27,10 @@ bool isLoopback(const QString& host) {
 } // namespace
 
 std::optional<QString> SimOptions::parse(const QStringList& arguments) {
+    if (arguments.contains(QLatin1String("--version"))) {
+        version = true;
+        return std::nullopt;
+    }
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& option = arguments.at(i);
         if (option == QLatin1String("--help") || option == QLatin1String("-h")) {
@@ -130,7 +134,7 @@ QString simUsage() {
                "                     [--records N] [--baud B]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
                "                     [--export-records FILE] [--control FILE]\n"
-               "                     [--unplug N:SECONDS] [--help]\n"
+               "                     [--unplug N:SECONDS] [--help] [--version]\n"
                "\n"
                "Serves a simulated meter (Modbus RTU slave, functions 3, 16 and 96) on a\n"
                "pseudo-terminal and links PATH to it. Prints one ready line, then answers\n"
@@ -167,7 +171,7 @@ QString simUsage() {
                "                         not answered) and comes back SECONDS later on a new\n"
                "                         pseudo-terminal under the same link\n"
                "\n") +
-           meterScenarioHelp();
+           meterScenarioHelp() + QStringLiteral("\nThe manual: man meterlink-sim\n");
 }
 
 } // namespace meterlink

@@ -28,6 +28,7 @@ struct SimOptions {
     int unplugAt = 0;
     double unpluggedFor = 0.0;
     bool help = false;
+    bool version = false; // --version, anywhere on the line
 
     // Arguments without the program name. Returns why they are wrong, if they are.
     std::optional<QString> parse(const QStringList& arguments);

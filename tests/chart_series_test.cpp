@@ -119,6 +119,22 @@ INSTANTIATE_TEST_SUITE_P(
                     "12 Jan 2001 21:30:00,1\r\n13 Jan 2001,2\r\n13 Jan 2001 09:05:00,3\r\n"}),
     [](const ::testing::TestParamInfo<ForeignFile>& info) { return std::string(info.param.name); });
 
+// A file in the semicolon form: fields split at ";", readings with a decimal comma, a
+// name holding ";" in quotes.
+TEST(ChartCsv, SemicolonFileIsReadWithItsDecimalCommas) {
+    const CsvSeries read =
+        csvSeriesFromBytes("Date / Time;\"Flow; total\";Rate, m3/h\r\n"
+                           "2001-01-12 21:30:00; 12,5;-0,25\r\n2001-01-13 00:00:00; 3;1E+37\r\n",
+                           QStringLiteral("log.csv"), QLocale(QLatin1String("en_US")));
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    ASSERT_EQ(read.data.channels.size(), 2u);
+    EXPECT_EQ(read.data.channels[0].name, QString("Flow; total"));
+    EXPECT_EQ(read.data.channels[1].name, QString("Rate, m3/h"));
+    EXPECT_EQ(read.data.channels[0].values, (std::vector<double>{12.5, 3}));
+    EXPECT_EQ(read.data.channels[1].values, (std::vector<double>{-0.25}));
+    EXPECT_EQ(timesOf(read.data).size(), 2u);
+}
+
 TEST(ChartSeries, NoRecordForMoreThanThreeStepsBreaksTheLine) {
     // Ten-minute steps; 25 minutes without a record is still one line, 35 minutes is a gap.
     const CsvSeries read = csvSeriesFromBytes("2001-03-01 10:00,1\n2001-03-01 10:10,1\n"

@@ -4,6 +4,7 @@
 
 #include <QChart>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -127,13 +128,27 @@ TEST_F(ChartTabTest, OpensAFileInTheBackgroundKeepsTheChartOnABadOneAndSavesPngA
     EXPECT_TRUE(note->text().contains("missing.csv")) << note->text().toStdString();
     EXPECT_EQ(shownNames(chartTab), std::set<QString>{"Level"});
 
-    for (const char* name : {"chart.png", "chart.svg"}) {
-        ASSERT_TRUE(chartTab->saveImage(dir.filePath(name))) << note->text().toStdString();
+    // Laid out at the size asked for (the size on screen when none is), then put back.
+    const QSizeF onScreen = chartTab->chart()->size();
+    for (const auto& [name, size] :
+         {std::pair{"chart.png", QSize(1920, 1080)}, std::pair{"small.png", QSize()},
+          std::pair{"chart.svg", QSize(1280, 720)}}) {
+        ASSERT_TRUE(chartTab->saveImage(dir.filePath(name), size)) << note->text().toStdString();
         QFile saved(dir.filePath(name));
         ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-        const QByteArray head = saved.read(200);
-        EXPECT_TRUE(head.startsWith("\x89PNG") || head.contains("<svg")) << name;
+        const QByteArray bytes = saved.readAll();
+        if (QByteArray(name).endsWith(".svg")) {
+            EXPECT_TRUE(bytes.contains("viewBox=\"0 0 1280 720\"")) << bytes.left(400).data();
+        } else {
+            const QImage image = QImage::fromData(bytes, "PNG");
+            EXPECT_EQ(image.size(),
+                      size.isValid() ? size : chartTab->findChild<QWidget*>("ChartView")->size())
+                << name;
+        }
+        EXPECT_EQ(chartTab->chart()->size(), onScreen);
     }
+    EXPECT_FALSE(chartTab->saveImage(dir.filePath("huge.png"), QSize(100000, 100)));
+    EXPECT_TRUE(note->text().contains("too large")) << note->text().toStdString();
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <poll.h>
 
 namespace meterlink {
@@ -87,11 +88,13 @@ TEST(LinkTraceTest, ResendsAndTheTimeOutAreMarked) {
     w.meter.setFaults(silent);
     ASSERT_EQ(w.link.ReadHoldingRegisters(1, 0, 24, 10), 0);
     const QStringList lines = w.lines();
-    ASSERT_EQ(lines.size(), 4) << lines.join('\n').toStdString();
+    ASSERT_EQ(lines.size(), 6) << lines.join('\n').toStdString();
     EXPECT_EQ(lines[0].mid(13), QString("TX 01 03 00 18 00 0A 45 CA"));
-    EXPECT_EQ(lines[1].mid(13), QString("TX (resend) 01 03 00 18 00 0A 45 CA"));
+    EXPECT_EQ(lines[1].mid(13), QString("!! try 1: no answer"));
     EXPECT_EQ(lines[2].mid(13), QString("TX (resend) 01 03 00 18 00 0A 45 CA"));
-    EXPECT_EQ(lines[3].mid(13),
+    EXPECT_EQ(lines[3].mid(13), QString("!! try 2: no answer"));
+    EXPECT_EQ(lines[4].mid(13), QString("TX (resend) 01 03 00 18 00 0A 45 CA"));
+    EXPECT_EQ(lines[5].mid(13),
               QString("!! time-out: no answer from slave 1 at 38400 baud after 3 sends"));
 }
 
@@ -209,8 +212,8 @@ TEST(DisplayTextTest, ControlsAndUnassignedCodesBecomeTheSubstitute) {
 // --- the download ---
 
 struct DownloadWorld : CliWorld {
-    explicit DownloadWorld(int records, bool bar = false)
-        : CliWorld(logOf(records)), view(out, err, bar) {
+    explicit DownloadWorld(int records, bool bar = false) : DownloadWorld(logOf(records), bar) {}
+    DownloadWorld(MeterLog log, bool bar) : CliWorld(std::move(log)), view(out, err, bar) {
         settings.SaveFileName = dir.filePath("Logdata.csv");
     }
     static MeterLog logOf(int records) {
@@ -233,6 +236,25 @@ TEST(DownloadJobTest, ExportedPrintsTheThreeStatusTextsAndWritesTheFile) {
     const QStringList rows = fileLines(w.settings.SaveFileName);
     EXPECT_EQ(rows.size(), 1 + 300 / 4);
     EXPECT_EQ(rows[0], QString("Date / Time,Flow Rate,Totaliser,Pressure,Temperature\r"));
+}
+
+// Below a tenth of the memory available: told after a download that went well, as the
+// window's status tooltip and the command line's last line.
+TEST(DownloadJobTest, ALoggerNearlyFullIsToldWithTheOutcome) {
+    struct Row {
+        float used, available;
+        const char* told;
+    };
+    for (const Row& row : {Row{1900, 100, "Logger nearly full: 100 of 2000 records available."},
+                           Row{1800, 200, ""}, Row{-5, 1, ""}}) {
+        MeterLog log = DownloadWorld::logOf(40);
+        log.setCounters(row.used, row.available);
+        DownloadWorld w(std::move(log), false);
+        EXPECT_EQ(w.run(), ExitDone);
+        EXPECT_EQ(w.view.reason().left(int(strlen(row.told))), QString(row.told))
+            << w.view.reason().toStdString();
+        EXPECT_EQ(w.view.reason().isEmpty(), !*row.told);
+    }
 }
 
 TEST(DownloadJobTest, OnATerminalTheBarReachesAHundredAndEndsItsLine) {
@@ -259,6 +281,9 @@ TEST(DownloadJobTest, NoAnswerExits2WithAReasonAndNoFile) {
     EXPECT_EQ(w.run(), ExitLinkFailed);
     EXPECT_EQ(w.out.data(), QByteArray("Downloading\nError in Downloading!!\n"));
     EXPECT_TRUE(w.view.reason().contains("No answer from slave 1"))
+        << w.view.reason().toStdString();
+    // A meter that never answered: where to look instead.
+    EXPECT_TRUE(w.view.reason().endsWith("or find them with meterlink-cli scan."))
         << w.view.reason().toStdString();
     EXPECT_FALSE(QFile::exists(w.settings.SaveFileName));
 }

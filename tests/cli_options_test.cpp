@@ -37,6 +37,8 @@ TEST(CliOptionsTest, SlavesAndSpeedsComeAsListsAndRanges) {
     EXPECT_EQ(o.link.slave, 1);
     EXPECT_TRUE(o.append && o.failOnRestart && o.failOnMismatch && o.isoTimestamps &&
                 o.byteOrderMark);
+    EXPECT_FALSE(o.semicolons);
+    EXPECT_TRUE(parsed({"download", "--dialect", "semicolon"}).semicolons);
     EXPECT_EQ(parsed({"scan", "--baud", "1200,9600"}).scanBauds, QList<qint32>({1200, 9600}));
     const CliOptions scan = parsed({"scan", "--slave", "250-255", "--first"});
     EXPECT_EQ(scan.slaves, QList<int>({250, 251, 252, 253, 254, 255}));
@@ -135,6 +137,7 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"download", "--on-restart", "later"}, "--on-restart"},
         {{"download", "--on-mismatch", "keep"}, "--on-mismatch"},
         {{"download", "--timestamps", "utc"}, "--timestamps"},
+        {{"download", "--dialect", "tab"}, "--dialect"},
         {{"download", "--append=yes"}, "takes no value"},
         {{"scan", "--baud", "9600,fast"}, "--baud"},
         {{"scan", "--slave", "0-3"}, "--slave"},

@@ -147,6 +147,7 @@ TEST_F(CollectEndToEndTest, AFileOrStateNotAsLeftGoesWholeToANewFileOrFailsOnReq
         {"cut short", csv, state.left(state.size() / 2), {}, "cut short"},
         {"empty state", csv, QByteArray(), {}, "not a meterlink state file"},
         {"other options", csv, state, {"--timestamps", "iso"}, "--timestamps iso was asked"},
+        {"other dialect", csv, state, {"--dialect", "semicolon"}, "field separator"},
         {"CSV missing", missing, state, {}, "Logdata.csv is missing"},
         {"no state", csv, missing, {}, "has no state file"},
     };
@@ -213,6 +214,19 @@ TEST_F(CollectEndToEndTest, AppendsKeepTheFilesFormWhateverTheEnvironment) {
         EXPECT_EQ(contents("Logdata.csv"), contents("whole.csv"));
     }
     EXPECT_TRUE(contents("Logdata.csv").contains("\r\n5/30/2001 10:00:00 PM,"));
+
+    // The dialect is the file's own too.
+    const QStringList semicolons{"download", "--append", "--dialect", "semicolon", "--out",
+                                 "semi.csv"};
+    ASSERT_EQ(runCli(dir(), semicolons, shell).status, 0);
+    put("control", "records " + QByteArray::number(records + 77) + "\n");
+    EXPECT_EQ(runCli(dir(), semicolons, shell).status, 0);
+    ASSERT_EQ(
+        runCli(dir(), {"download", "--dialect", "semicolon", "--out", "whole-semi.csv"}, shell)
+            .status,
+        0);
+    EXPECT_EQ(contents("semi.csv"), contents("whole-semi.csv"));
+    EXPECT_TRUE(contents("semi.csv").contains(";"));
 }
 
 TEST_F(CollectEndToEndTest, SeveralMetersGoOnPastASilentOneAndTheRunExits2) {

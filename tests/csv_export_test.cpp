@@ -99,6 +99,19 @@ TEST_F(CsvExporting, QuotesFieldsThatHoldCommasQuotesOrLineEndsAndWritesNamesAsU
                              "5/17/2001, 1,,,,\r\n");
 }
 
+// The semicolon form: ";" between fields, "," in readings only (a German date keeps its
+// dots), and quotes for what holds ";" instead of ",".
+TEST_F(CsvExporting, SemicolonFormPutsDecimalCommasInReadingsAndQuotesSemicolons) {
+    heading(1, "Flow; total");
+    heading(2, "Rate, m3/h");
+    record(2, "17.05.2001 09:30:00", 1, " 12.5");
+    record(2, "17.05.2001 09:30:00", 2, "-1E-37");
+    csv.setDialect(CsvDialect::Semicolon);
+    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
+    EXPECT_EQ(readAll(path), "Date / Time;\"Flow; total\";Rate, m3/h\r\n"
+                             "17.05.2001 09:30:00; 12,5;-1E-37\r\n");
+}
+
 // Timestamps in locales whose texts lie beyond Latin-1: Greek and Korean day halves, Arabic
 // digits. Each must reach the file whole, and 09:30 must stay apart from 21:30.
 class CsvTimestamps : public CsvExporting, public ::testing::WithParamInterface<const char*> {};

@@ -17,6 +17,21 @@ add_test(NAME e2e_every_speed
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/every_speed.sh $<TARGET_FILE_DIR:meterlink-cli>
             $<TARGET_FILE:window_download_driver>)
 set_tests_properties(e2e_every_speed PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS e2e)
-add_test(NAME e2e_systemd_units
-    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/systemd_units.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(e2e_systemd_units PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 LABELS e2e)
+# The package built, checked and unpacked, and the README's nightly collection walked.
+add_test(NAME e2e_package_walk
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/package_walk.sh ${CMAKE_BINARY_DIR}
+            ${CMAKE_SOURCE_DIR})
+set_tests_properties(e2e_package_walk PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS e2e)
+
+# --help and --version of the three programs, with no display to open.
+add_test(NAME help_and_version
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/help_and_version.sh
+            $<TARGET_FILE_DIR:meterlink-cli> ${PROJECT_VERSION})
+set_tests_properties(help_and_version PROPERTIES TIMEOUT 120)
+
+# The two CSV forms imported by LibreOffice Calc under en-US and de-DE; skips (77) without
+# it. LibreOffice's first start makes a profile, hence the time.
+add_test(NAME e2e_spreadsheet_import
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/spreadsheet_import.sh
+            $<TARGET_FILE_DIR:meterlink-cli>)
+set_tests_properties(e2e_spreadsheet_import PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 400 LABELS e2e)

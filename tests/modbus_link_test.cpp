@@ -55,6 +55,10 @@ struct Recorder : LinkObserver {
     }
     void frameReceived(double, const QByteArray& bytes) override { received.push_back(bytes); }
     void linkEvent(double, const QString& what) override { events << what; }
+    void tryEnded(double, int tryNumber, const QString& outcome) override {
+        tries << QStringLiteral("%1: %2").arg(tryNumber).arg(outcome);
+    }
+    QStringList tries;
 };
 
 class Link : public ::testing::Test {
@@ -222,8 +226,11 @@ TEST_F(Link, ExceptionAnswerEndsAsTimeOutAndReadsAsARefusal) {
     EXPECT_EQ(describe(link.lastFailure()),
               QStringLiteral("Slave 1 refused the function 3 request: illegal data address "
                              "(exception code 2)"));
-    ASSERT_EQ(recorder.received.size(), 1u);
-    EXPECT_EQ(recorder.received[0].left(5), withCrc(hex("018302")));
+    // Each try's answer on its own, never the three glued.
+    ASSERT_EQ(recorder.received.size(), 3u);
+    for (const QByteArray& received : recorder.received)
+        EXPECT_EQ(received, withCrc(hex("018302")));
+    EXPECT_EQ(recorder.tries.size(), 2);
 }
 
 TEST_F(Link, BadCrcIsRejectedAndLeavesTheRejectedData) {
@@ -344,7 +351,9 @@ TEST_P(StoppedAnswer, EndsWithinItsLimitsSayingHowFarItGot) {
     EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
     EXPECT_EQ(link.lastFailure().bytesTaken, c.bytesTaken);
     EXPECT_EQ(describe(link.lastFailure()),
-              QStringLiteral("Answer from slave 1 stopped after %1 bytes").arg(c.bytesTaken));
+              QStringLiteral("The answer from slave 1 broke off after %1 bytes: loose cable, "
+                             "wrong speed or noise?")
+                  .arg(c.bytesTaken));
     EXPECT_LT(clock.elapsed() - start, 4.0);
 }
 
@@ -360,12 +369,40 @@ INSTANTIATE_TEST_SUITE_P(
                  hex("01601881"), 4},
         StopCase{"LogData", [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, 0, 50); },
                  hex("016018810000c8") + filled(99), 106},
-        // Broken off before the wait was met: every send's piece counts.
+        // Broken off before the wait was met, at every send: the last try's piece, never
+        // the pieces of all tries glued.
         StopCase{"RegisterWait", [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); },
-                 hex("010314") + filled(2), 15},
+                 hex("010314") + filled(2), 5},
         StopCase{"WriteWait", [](ModbusLink& l) { return l.writeRegisters(1, 209, {0x45FF}); },
-                 hex("0110"), 6}),
+                 hex("0110"), 2}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+// A try that broke off is dropped before the resend, so the resend's whole answer stands
+// alone; an answer to the first copy that comes late but whole still counts.
+TEST_F(Link, BrokenTryIsDroppedBeforeTheResendButALateWholeAnswerCounts) {
+    Recorder recorder;
+    link.setObserver(&recorder);
+    const QByteArray whole = registerAnswer(filled(20));
+    int requests = 0;
+    port.setResponder([&](const QByteArray&, double) {
+        return std::vector<MeterReply>{{++requests == 1 ? whole.left(10) : whole}};
+    });
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), -1)
+        << describe(link.lastFailure()).toStdString();
+    EXPECT_EQ(link.state().ResponseData, filled(20));
+    EXPECT_EQ(recorder.tries, QStringList{"1: The answer from slave 1 broke off after 10 bytes: "
+                                          "loose cable, wrong speed or noise?"});
+
+    requests = 0;
+    recorder.tries.clear();
+    port.setResponder([&](const QByteArray&, double) {
+        return ++requests == 1 ? std::vector<MeterReply>{{whole, 1.5}} : std::vector<MeterReply>{};
+    });
+    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), -1)
+        << describe(link.lastFailure()).toStdString();
+    EXPECT_EQ(port.written().size(), 4u);
+    EXPECT_EQ(recorder.tries, QStringList{"1: no answer"});
+}
 
 TEST_F(Link, StoppedExceptionAnswerToShortLogReadNamesItsCode) {
     answerWith({{withCrc(hex("01e004"))}});
@@ -648,7 +685,8 @@ TEST(LinkFailureText, SaysWhatWentWrongInPlainWords) {
     f.fault = LinkFault::AnswerStopped;
     f.exceptionCode = -1;
     f.bytesTaken = 12;
-    EXPECT_EQ(describe(f), QStringLiteral("Answer from slave 5 stopped after 12 bytes"));
+    EXPECT_EQ(describe(f), QStringLiteral("The answer from slave 5 broke off after 12 bytes: "
+                                          "loose cable, wrong speed or noise?"));
     f.fault = LinkFault::CrcMismatch;
     EXPECT_EQ(describe(f), QStringLiteral("CRC mismatch in the answer from slave 5"));
     f.fault = LinkFault::Busy;

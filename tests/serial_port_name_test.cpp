@@ -1,5 +1,9 @@
 #include "settings/serial_port_name.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace meterlink;
@@ -90,5 +94,19 @@ INSTANTIATE_TEST_SUITE_P(
                               {},
                               {"?COM1", "?COM2", "?COM3", "?COM4"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef Q_OS_WIN
+TEST(CommLinkTargets, ALinkWhoseDeviceIsGoneIsMarkedNotThere) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), dir.filePath(QStringLiteral("com1"))));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("pts-gone")),
+                            dir.filePath(QStringLiteral("com2"))));
+    const CommTargets targets = currentCommTargets(dir.path());
+    EXPECT_TRUE(targets[0].found);
+    EXPECT_EQ(describeTarget(targets[1]),
+              dir.filePath(QStringLiteral("pts-gone")) +
+                  QStringLiteral(" — not there (named by a link in this folder)"));
+}
+#endif
 
 } // namespace

@@ -286,6 +286,9 @@ TEST_F(WindowWiring, FailedDownloadGivesItsReasonAsTheStatusToolTip) {
     child<QPushButton>("Command2")->click();
     EXPECT_EQ(status(), "Finished. Data in File");
     EXPECT_TRUE(child<QLabel>("DownloadReason")->text().isEmpty());
+    // A whole download is not marked as a part.
+    EXPECT_TRUE(child<QLabel>("ViewNotSaved")->isHidden());
+    EXPECT_FALSE(child<QLabel>("ChartSource")->text().contains("not saved"));
 }
 
 TEST_F(WindowWiring, GridGrowsWithTheWindowAndKeepsItsHeadingsInViewFromTheTopLeft) {
@@ -444,6 +447,15 @@ TEST_P(WindowStop, EndsTheWaitInProgressAndLeavesTheEarlierFile) {
     EXPECT_EQ(downloadButton()->text(), "Download Data");
     EXPECT_TRUE(downloadButton()->isEnabled());
     EXPECT_TRUE(window->isVisible());
+    // The rows read stay in view, marked on the View and Chart tabs as not the whole log
+    // and not saved.
+    const QString notSaved = window->findChild<QLabel*>("ViewNotSaved")->text();
+    EXPECT_FALSE(window->findChild<QLabel*>("ViewNotSaved")->isHidden());
+    EXPECT_TRUE(notSaved.startsWith("Not saved: these ") &&
+                notSaved.endsWith(" rows were read before the download was stopped, and are not "
+                                  "the whole log. The CSV file is as it was."))
+        << notSaved.toStdString();
+    EXPECT_TRUE(window->findChild<QLabel*>("ChartSource")->text().contains("not saved"));
 
     // The next transaction takes the meter's own answer, not the rest of the stopped one;
     // and Esc with no download stops nothing, not even a display tick.

@@ -305,7 +305,7 @@ class Suite:
 
     def case_truncate(self, w):
         # The answer breaks off: that is what the reason says, not that none came.
-        self.failing_meter(w, ["truncate:5"], "stopped after")
+        self.failing_meter(w, ["truncate:5"], "broke off after")
 
     def case_noise(self, w):
         # A stray byte before every answer shifts every frame: nothing passes its CRC.
