@@ -55,7 +55,7 @@ for command in download scan display key read ports; do
     done
 done
 exits=$(sed -n '/^EXIT STATUS/,/^[A-Z]/p' <<<"$manual")
-for code in 0 1 2 3 4 5 64 130 143; do
+for code in 0 1 2 3 4 5 6 64 130 143; do
     grep -qw -- "$code" <<<"$exits" || fail "the manual's exit status lacks $code"
 done
 for program in meterlink meterlink-sim; do
