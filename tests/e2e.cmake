@@ -16,7 +16,7 @@ set_tests_properties(e2e_sim_mbpoll e2e_sim_pymodbus PROPERTIES
 add_test(NAME e2e_every_speed
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/every_speed.sh $<TARGET_FILE_DIR:meterlink-cli>
             $<TARGET_FILE:window_download_driver>)
-set_tests_properties(e2e_every_speed PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS e2e)
+set_tests_properties(e2e_every_speed PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS e2e COST 300)
 # The package built, checked and unpacked, and the README's nightly collection walked.
 add_test(NAME e2e_package_walk
     COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/package_walk.sh ${CMAKE_BINARY_DIR}
