@@ -285,7 +285,7 @@ void ChartTab::showDownload(const GridModel& grid, qint32 lastGridRow, const Cha
     const QString source =
         QStringLiteral("Download of %1")
             .arg(QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
-    setNote(data.leftOut.text());
+    setNote(data.note());
     display(std::move(data), source);
 }
 
@@ -312,7 +312,7 @@ void ChartTab::fileReadDone() {
         // What was shown stays: a bad file loses nothing.
         setNote(result.error);
     } else {
-        setNote(result.data.leftOut.text());
+        setNote(result.data.note());
         display(std::move(result.data), QFileInfo(readingPath_).fileName());
     }
     emit fileRead();

@@ -119,6 +119,58 @@ INSTANTIATE_TEST_SUITE_P(
                     "12 Jan 2001 21:30:00,1\r\n13 Jan 2001,2\r\n13 Jan 2001 09:05:00,3\r\n"}),
     [](const ::testing::TestParamInfo<ForeignFile>& info) { return std::string(info.param.name); });
 
+// A log of 30-minute rows from 1 May, written on a PC of one locale and opened on one of
+// another. Its first days read both ways round: the whole file decides, and when every day
+// is 12 or less, the steady steps do and the note says so.
+struct DayAndMonth {
+    const char* name;
+    const char* writtenIn;
+    const char* openedIn;
+    int days;
+    const char* note;
+};
+void PrintTo(const DayAndMonth& file, std::ostream* out) {
+    *out << file.name;
+}
+
+class DateOrderOfAFile : public ::testing::TestWithParam<DayAndMonth> {};
+
+TEST_P(DateOrderOfAFile, IsTheOneThatReadsEveryRowAtASteadyStep) {
+    const DayAndMonth& file = GetParam();
+    GridModel grid;
+    RecordDecoder decoder(grid, QLocale(QLatin1String(file.writtenIn)));
+    QByteArray bytes("Date / Time,Flow\r\n");
+    const int rows = file.days * 48;
+    for (int i = 0; i < rows; ++i) {
+        const QString stamp = decoder.timestampText(QDate(2001, 5, 1).addDays(i / 48),
+                                                    QTime(0, 0).addSecs(i % 48 * 1800));
+        bytes += stamp.toUtf8() + ", 1\r\n";
+    }
+    const CsvSeries read =
+        csvSeriesFromBytes(bytes, QStringLiteral("log.csv"), QLocale(QLatin1String(file.openedIn)));
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    EXPECT_EQ(read.data.rows, rows);
+    EXPECT_EQ(read.data.leftOut.undatedRows, 0);
+    const std::vector<double> times = timesOf(read.data);
+    ASSERT_EQ(times.size(), std::size_t(rows));
+    EXPECT_EQ(times.front(), msecs(2001, 5, 1, 0, 0));
+    EXPECT_EQ(times.back(), msecs(2001, 5, file.days, 23, 30));
+    EXPECT_EQ(read.data.dateOrder.toStdString(), file.note);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DateOrderOfAFile,
+    ::testing::Values(
+        DayAndMonth{"GermanLogOnAUsPc", "de_DE", "en_US", 20, ""},
+        DayAndMonth{"UsLogOnAGermanPc", "en_US", "de_DE", 20, ""},
+        DayAndMonth{"ShortGermanLogOnAUsPc", "de_DE", "en_US", 10,
+                    "Dates read day first (the first is 1 May 2001): month first fits them "
+                    "too, but its time steps are not steady."},
+        DayAndMonth{"ShortUsLogOnAGermanPc", "en_US", "de_DE", 10,
+                    "Dates read month first (the first is 1 May 2001): day first fits them "
+                    "too, but its time steps are not steady."}),
+    [](const ::testing::TestParamInfo<DayAndMonth>& info) { return std::string(info.param.name); });
+
 TEST(ChartSeries, NoRecordForMoreThanThreeStepsBreaksTheLine) {
     // Ten-minute steps; 25 minutes without a record is still one line, 35 minutes is a gap.
     const CsvSeries read = csvSeriesFromBytes("2001-03-01 10:00,1\n2001-03-01 10:10,1\n"
