@@ -5,6 +5,7 @@
 #include "cli/collect_scan.h"
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
+#include "cli/log_image_run.h"
 #include "cli/meter_commands.h"
 #include "cli/port_listing.h"
 #include "cli/port_lock.h"
@@ -135,6 +136,9 @@ int runCli(const QStringList& arguments, Console& console) {
         return ExitDone;
     }
 
+    if (options.command == CliCommand::Decode)
+        return runDecode(options, console); // no meter, no line
+
     const QDateTime started = QDateTime::currentDateTime();
     const Settings settings = startingSettings(options, console);
     // Scheduled runs must never talk over each other on one line, nor wait for each other.
@@ -212,6 +216,7 @@ int runCli(const QStringList& arguments, Console& console) {
         status = runScan(chosenDevice(options, settings), options.scanBauds, options.slaves,
                          console, [&stop] { return stopAsked(stop); });
         break;
+    case CliCommand::Decode:
     case CliCommand::None:
         break;
     }

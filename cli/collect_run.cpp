@@ -5,10 +5,12 @@
 #include "cli/console_download_view.h"
 #include "cli/download_job.h"
 #include "cli/exit_codes.h"
+#include "cli/log_image_run.h"
 #include "logger/append_state.h"
 #include "logger/csv_export.h"
 #include "logger/download_log.h"
 #include "logger/grid_model.h"
+#include "logger/log_image.h"
 #include "logger/log_tail_reader.h"
 #include "logger/record_decoder.h"
 #include "modbus/modbus_link.h"
@@ -92,8 +94,8 @@ public:
               const CliOptions& options, ConsoleDownloadView& view)
         : link_(link), pump_(pump), settings_(settings), options_(options), view_(view) {}
 
-    MeterResult whole(int slave, const QString& fileName);
-    MeterResult append(int slave, const QString& fileName);
+    MeterResult whole(int slave, const QString& fileName, LogAnswerSink* sink);
+    MeterResult append(int slave, const QString& fileName, LogAnswerSink* sink);
 
 private:
     MeterResult fail(int exit, const QString& status, const QString& reason) {
@@ -116,7 +118,7 @@ private:
     ConsoleDownloadView& view_;
 };
 
-MeterResult Collector::whole(int slave, const QString& fileName) {
+MeterResult Collector::whole(int slave, const QString& fileName, LogAnswerSink* sink) {
     Settings meter = settings_;
     meter.SlaveId = qint16(slave);
     // A stop signal aborts the session: its later transactions fail at once.
@@ -124,6 +126,7 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     view_.setStatusText(QStringLiteral("Downloading"));
     GridModel grid;
     DownloadLog download(link_, pump_, meter, grid, view_);
+    download.setAnswerSink(sink);
     if (options_.isoTimestamps)
         download.decoder().useIsoTimestamps();
     switch (download.run()) {
@@ -145,7 +148,7 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString()};
 }
 
-MeterResult Collector::append(int slave, const QString& fileName) {
+MeterResult Collector::append(int slave, const QString& fileName, LogAnswerSink* sink) {
     const QString statePath = fileName + QStringLiteral(".state");
     const QString startOver =
         QStringLiteral("to start over, move %1 and its CSV aside (or delete them) and run again")
@@ -194,6 +197,7 @@ MeterResult Collector::append(int slave, const QString& fileName) {
     LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
     LogTailReader reader(link_, pump_, slave, view_);
+    reader.setAnswerSink(sink);
     LogTailReader::Head head;
     if (!reader.readHead(head))
         return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
@@ -309,7 +313,7 @@ QString freeCounterName(const QString& path) {
 
 int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& stopped,
                const Settings& settings, const CliOptions& options, Console& console,
-               const QDateTime& started) {
+               const QDateTime& started, const std::function<QDateTime()>& now) {
     const QList<int> slaves =
         options.slaves.isEmpty() ? QList<int>{settings.SlaveId} : options.slaves;
     const bool several = slaves.size() > 1;
@@ -320,29 +324,59 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         if (stopped())
             break;
         const QString fileName = expandOutName(settings.SaveFileName, slave, started);
+        LogImage image;
+        LogImageRecorder recorder(image);
+        QString newest; // the newest record's time and age, when the download read one
+        // The image follows the CSV it was decoded into; its age line ends the outcome.
+        const auto keep = [&](MeterResult& result) {
+            if (result.exit != ExitDone)
+                return;
+            const QDateTime time = now();
+            QString why;
+            if (options.imagePath &&
+                !saveDownloadImage(image, expandOutName(*options.imagePath, slave, started), slave,
+                                   settings.BaudText.toInt(), time, &why)) {
+                result.exit = ExitFileNotWritten;
+                result.outcome += QStringLiteral("; image not written");
+                result.reason = why;
+                return;
+            }
+            newest = newestRecordNote(image, time);
+        };
         // One meter and nothing new asked: exactly the window's download.
         if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark) {
             Settings meter = settings;
             meter.SlaveId = qint16(slave);
             meter.SaveFileName = fileName;
             ConsoleDownloadView view(console.out, console.err, console.errIsTerminal);
-            const int exit = runDownloadJob(link, pump, meter, view);
-            if (exit != ExitDone && !stopped() && !view.reason().isEmpty())
+            MeterResult result;
+            result.exit = runDownloadJob(link, pump, meter, view, QLocale::system(), &recorder);
+            keep(result);
+            if (!newest.isEmpty())
+                printLine(console.out, newest);
+            if (result.exit != ExitDone && !stopped() && !view.reason().isEmpty())
                 printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
-            return exit;
+            else if (!result.reason.isEmpty())
+                printLine(console.err, QStringLiteral("meterlink-cli: ") + result.reason);
+            return result.exit;
         }
         ConsoleDownloadView view(several ? static_cast<QIODevice&>(quiet) : console.out,
                                  console.err, console.errIsTerminal);
         Collector collector(link, pump, settings, options, view);
-        const MeterResult result =
-            options.append ? collector.append(slave, fileName) : collector.whole(slave, fileName);
+        MeterResult result = options.append ? collector.append(slave, fileName, &recorder)
+                                            : collector.whole(slave, fileName, &recorder);
         view.finishProgress();
+        keep(result);
         if (rank(result.exit) < rank(status))
             status = result.exit;
         if (stopped())
             break; // the runner says so; a meter done before the stop keeps its file
         if (several)
-            printLine(console.out, QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome));
+            printLine(console.out,
+                      QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome) +
+                          (newest.isEmpty() ? QString() : QStringLiteral(", ") + newest));
+        else if (!newest.isEmpty())
+            printLine(console.out, newest);
         if (!result.reason.isEmpty())
             printLine(
                 console.err,

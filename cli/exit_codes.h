@@ -11,6 +11,7 @@ enum ExitCode : int {
     ExitPortInUse = 4,    // another run holds the port's lock
     ExitLogRestarted = 5, // --append --on-restart=fail found the log cleared
     ExitUsage = 64,
+    ExitBadImage = 65, // decode: the image is cut short, damaged or of a newer format
     // 128 + the signal's number, as shells report a command ended by it.
     ExitInterrupted = 130,
     ExitTerminated = 143,

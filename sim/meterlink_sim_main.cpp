@@ -1,4 +1,5 @@
 #include "platform/stop_signal_hook.h"
+#include "sim/image_log.h"
 #include "sim/log_control.h"
 #include "sim/meter_bus.h"
 #include "sim/meter_scenario.h"
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using namespace meterlink;
@@ -67,10 +69,30 @@ int main(int argc, char* argv[]) {
             return ExitDataError;
         }
     }
+    std::optional<MeterLog> imageLog;
+    if (!options.imagePath.isEmpty()) {
+        QFile file(options.imagePath);
+        if (!file.open(QIODevice::ReadOnly)) {
+            printError(
+                QStringLiteral("cannot read %1: %2").arg(options.imagePath, file.errorString()));
+            return ExitNoInput;
+        }
+        QString why;
+        if (file.size() <= MaxScenarioBytes)
+            imageLog = meterLogFromImage(file.readAll(), &why);
+        else
+            why = QStringLiteral("too large for a log image");
+        if (!imageLog) {
+            printError(QStringLiteral("%1: %2").arg(options.imagePath, why));
+            return ExitDataError;
+        }
+    }
     const QList<int> slaveIds =
         options.slaveIds.isEmpty() ? QList<int>{scenario.slaveId.value_or(1)} : options.slaveIds;
     // The log a meter starts with, and has again after a control file's change.
     const auto logFor = [&](int index, int records, quint32 seed) {
+        if (imageLog)
+            return *imageLog;
         if (scenario.hasRecords)
             return scenario.log;
         MeterLog::Generation how;

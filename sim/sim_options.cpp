@@ -38,6 +38,8 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
             linkPath = value;
         } else if (option == QLatin1String("--scenario")) {
             scenarioPath = value;
+        } else if (option == QLatin1String("--image")) {
+            imagePath = value;
         } else if (option == QLatin1String("--export-records")) {
             exportPath = value;
         } else if (option == QLatin1String("--records")) {
@@ -74,6 +76,9 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
     }
     if (!help && linkPath.isEmpty())
         return QStringLiteral("--link PATH is required");
+    if (!imagePath.isEmpty() && (!scenarioPath.isEmpty() || records || !controlPath.isEmpty()))
+        return QStringLiteral("--image gives the log and names: it cannot go with --scenario, "
+                              "--records or --control");
     return std::nullopt;
 }
 
@@ -81,7 +86,8 @@ QString simUsage() {
     return QStringLiteral(
                "Usage: meterlink-sim --link PATH [--scenario FILE] [--records N] [--baud B]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
-               "                     [--export-records FILE] [--control FILE] [--help]\n"
+               "                     [--export-records FILE] [--control FILE] [--image FILE]\n"
+               "                     [--help]\n"
                "\n"
                "Serves a simulated meter (Modbus RTU slave, functions 3, 16 and 96) on a\n"
                "pseudo-terminal and links PATH to it. Prints one ready line, then answers\n"
@@ -89,6 +95,8 @@ QString simUsage() {
                "\n"
                "  --link PATH            symlink to create (a stale link is replaced)\n"
                "  --scenario FILE        channel names, records and display from FILE\n"
+               "  --image FILE           serve the log and channel names a download kept in\n"
+               "                         FILE (meterlink-cli download --image), as they came\n"
                "  --records N            generate N records (default 200; a scenario's own\n"
                "                         records win)\n"
                "  --baud B               send answers at B baud (10 bits a byte), and hear\n"

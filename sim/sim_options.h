@@ -12,6 +12,7 @@ namespace meterlink {
 struct SimOptions {
     QString linkPath;
     QString scenarioPath;
+    QString imagePath; // a log image: its log and names, served as they were read
     QString exportPath;
     std::optional<int> records;
     int baud = 0;               // 0: answer as fast as possible

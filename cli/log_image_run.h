@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+namespace meterlink {
+
+struct CliOptions;
+struct Console;
+struct LogImage;
+
+// `decode IMAGE --out FILE`: the CSV a download of the image's answers would have written
+// with these options, in this PC's locale. Returns the exit status.
+int runDecode(const CliOptions& options, Console& console);
+
+// What a finished download adds to its outcome: the newest record's time and age against
+// `now`; empty when the answers held no dated record.
+QString newestRecordNote(const LogImage& image, const QDateTime& now);
+
+// Completes the image with what the answers do not say and writes it whole to `path`.
+bool saveDownloadImage(LogImage& image, const QString& path, int slave, qint32 baud,
+                       const QDateTime& now, QString* why);
+
+} // namespace meterlink
