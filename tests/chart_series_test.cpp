@@ -1,7 +1,9 @@
 #include "chart/csv_series.h"
 #include "chart/decimation.h"
 #include "chart/grid_series.h"
+#include "chart/image_series.h"
 #include "logger/grid_model.h"
+#include "logger/log_image.h"
 #include "logger/record_decoder.h"
 
 #include <QDateTime>
@@ -243,6 +245,30 @@ TEST(ChartCsv, OpenedFileWithBadLinesKeepsTheGoodOnesAndCountsTheRest) {
     EXPECT_FALSE(out.text().isEmpty());
 }
 
+TEST(ChartImage, OpensAsTheReadingsOfItsLog) {
+    LogImage image;
+    image.stateBlock = QByteArray::fromHex("00000000000000083f800000447a0000");
+    QByteArray config(100, '\xFF');
+    config.replace(64, 4, "Flow");
+    image.channels[0] = config;
+    image.logBlocks[0] = QByteArray::fromHex("1517093041480000"
+                                             "1517094542c80000");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("site.mlimg"));
+    QString why;
+    ASSERT_TRUE(writeLogImage(path, image, &why)) << why.toStdString();
+
+    const CsvSeries read = readChartFile(path, QLocale(QLatin1String("en_US")));
+
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    ASSERT_EQ(read.data.channels.size(), 1u);
+    EXPECT_EQ(read.data.channels[0].name, "Flow");
+    EXPECT_EQ(timesOf(read.data),
+              (std::vector<double>{msecs(2001, 5, 17, 9, 30), msecs(2001, 5, 17, 9, 45)}));
+    EXPECT_EQ(read.data.channels[0].values, (std::vector<double>{12.5, 100}));
+}
+
 struct RefusedFile {
     const char* name;
     const char* what;
@@ -265,7 +291,7 @@ TEST_P(ChartCsvRefused, WithAReasonThatNamesTheFile) {
     file.write(GetParam().bytes);
     file.close();
 
-    const CsvSeries read = readCsvSeries(path, QLocale::c(), nullptr, GetParam().maxBytes);
+    const CsvSeries read = readChartFile(path, QLocale::c(), nullptr, GetParam().maxBytes);
 
     EXPECT_TRUE(read.data.empty());
     EXPECT_TRUE(read.error.contains(QLatin1String("odd.csv"))) << read.error.toStdString();
@@ -281,7 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   maxChartFileBytes},
                       RefusedFile{"NoReadings", "no channel readings",
                                   "Date / Time\r\n2001-05-17 09:30\r\n", maxChartFileBytes},
-                      RefusedFile{"TooBig", "files of up to", QByteArray(4096, 'x'), 1024}),
+                      RefusedFile{"TooBig", "files of up to", QByteArray(4096, 'x'), 1024},
+                      RefusedFile{"ImageCutShort", "cut short", "MLLOGIMG", maxChartFileBytes}),
     [](const ::testing::TestParamInfo<RefusedFile>& info) { return std::string(info.param.name); });
 
 } // namespace
