@@ -191,9 +191,10 @@ QString collectRule(const CliOptions& options) {
         if (options.slaves.size() > 1 && !options.imagePath->contains(QLatin1String("{slave}")))
             return QStringLiteral("with several slaves, --image must contain {slave}; otherwise "
                                   "each meter's image would overwrite the last");
-        if (options.append)
-            return QStringLiteral("--image cannot go with --append yet: download the whole log "
-                                  "(without --append) to keep an image of it");
+        if (options.append && (options.imagePath->contains(QLatin1String("{date}")) ||
+                               options.imagePath->contains(QLatin1String("{time}"))))
+            return QStringLiteral("--append cannot go with {date} or {time} in --image: every "
+                                  "run would start a new image");
     }
     return QString();
 }

@@ -7,6 +7,8 @@
 #include "logger/newest_record.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
 
@@ -54,6 +56,38 @@ int runDecode(const CliOptions& options, Console& console) {
 QString newestRecordNote(const LogImage& image, const QDateTime& now) {
     const auto moment = newestRecord(image);
     return moment ? newestRecordText(*moment, now) : QString();
+}
+
+QString appendImagePath(const QString& imagePath, const QString& csvAsked,
+                        const QString& csvWritten) {
+    const auto base = [](const QFileInfo& info) {
+        return info.suffix().isEmpty() ? info.fileName()
+                                       : info.fileName().chopped(info.suffix().size() + 1);
+    };
+    const QFileInfo asked(csvAsked);
+    const QFileInfo written(csvWritten);
+    const QString counter = base(written).mid(base(asked).size());
+    if (asked.fileName() == written.fileName() || !base(written).startsWith(base(asked)))
+        return imagePath;
+    const QFileInfo image(imagePath);
+    const QString name = base(image) + counter +
+                         (image.suffix().isEmpty() ? QString() : QLatin1Char('.') + image.suffix());
+    return image.path() == QLatin1String(".") ? name : image.dir().filePath(name);
+}
+
+void addEarlierBlocks(LogImage& image, const QString& path, QString* note) {
+    QString why;
+    const auto earlier = QFile::exists(path) ? readLogImage(path, &why) : std::nullopt;
+    // Another log's blocks (other channel names) would make a log that never was.
+    if (earlier && earlier->channels == image.channels) {
+        for (const auto& [offset, data] : earlier->logBlocks)
+            image.logBlocks.emplace(offset, data); // a block read now wins
+    }
+    if (!image.logBytes(&why))
+        *note = QStringLiteral("%1 holds only the log blocks read since it was started, so "
+                               "it cannot be decoded whole (%2); to keep a whole image, move it "
+                               "and the CSV aside and run again")
+                    .arg(QDir::toNativeSeparators(path), why);
 }
 
 bool saveDownloadImage(LogImage& image, const QString& path, int slave, qint32 baud,

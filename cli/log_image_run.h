@@ -17,6 +17,13 @@ int runDecode(const CliOptions& options, Console& console);
 // `now`; empty when the answers held no dated record.
 QString newestRecordNote(const LogImage& image, const QDateTime& now);
 
+// The image an append keeps: named after the CSV the run wrote (a restarted log's new CSV,
+// NAME-2.csv, gets IMAGE-2 likewise), the blocks read now laid over those the image already
+// held. `note` says when the image cannot be decoded whole (no earlier image to build on).
+QString appendImagePath(const QString& imagePath, const QString& csvAsked,
+                        const QString& csvWritten);
+void addEarlierBlocks(LogImage& image, const QString& path, QString* note);
+
 // Completes the image with what the answers do not say and writes it whole to `path`.
 bool saveDownloadImage(LogImage& image, const QString& path, int slave, qint32 baud,
                        const QDateTime& now, QString* why);

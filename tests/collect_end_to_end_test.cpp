@@ -242,6 +242,30 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--slave", "1,7", "--out", "m-{slave}.csv", "--image", "m-{slave}.img"}}),
     [](const ::testing::TestParamInfo<ImageCase>& info) { return std::string(info.param.name); });
 
+TEST_F(CollectEndToEndTest, AnAppendsImageGrowsWithTheLogAndARestartedLogStartsANewOne) {
+    Simulator sim(dir(), {"--records", "3001", "--control", path("control")});
+    ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
+    const QStringList append{"download", "--append", "--image", "site.mlimg"};
+    const auto decodes = [&](const QString& image, const QString& csv) {
+        const CliRun decode = run({"decode", image, "--out", "decoded.csv"});
+        EXPECT_EQ(decode.status, 0) << decode.err.data();
+        EXPECT_EQ(contents("decoded.csv"), contents(csv)) << image.toStdString();
+    };
+    ASSERT_EQ(run(append).status, 0);
+    put("control", "records 3500\n");
+    ASSERT_EQ(run(append).status, 0);
+    decodes("site.mlimg", "Logdata.csv");
+    const QByteArray grown = contents("site.mlimg");
+    ASSERT_EQ(run(append).status, 0); // no new records: the image stands
+    EXPECT_EQ(contents("site.mlimg"), grown);
+
+    put("control", "records 3500\nseed 9\n");
+    const CliRun restarted = run(append);
+    ASSERT_EQ(restarted.status, 0) << restarted.err.data();
+    decodes("site-2.mlimg", "Logdata-2.csv");
+    EXPECT_EQ(contents("site.mlimg"), grown);
+}
+
 TEST_F(CollectEndToEndTest, ARunFindingThePortLockedExits4AtOnce) {
     Simulator sim(dir(), {"--records", "60"});
     ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
