@@ -364,7 +364,8 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
                 result.reason = why;
                 return;
             }
-            newest = newestRecordNote(image, time);
+            image.slave = slave;
+            newest = newestRecordNote(link, image, time);
         };
         // One meter and nothing new asked: exactly the window's download.
         if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark) {

@@ -3,8 +3,12 @@
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
 #include "cli/exit_codes.h"
+#include "logger/download_log.h"
 #include "logger/log_image.h"
 #include "logger/newest_record.h"
+#include "logger/record_decoder.h"
+#include "modbus/meter_registers.h"
+#include "modbus/modbus_link.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,8 +57,18 @@ int runDecode(const CliOptions& options, Console& console) {
     return ExitDone;
 }
 
-QString newestRecordNote(const LogImage& image, const QDateTime& now) {
-    const auto moment = newestRecord(image);
+QString newestRecordNote(ModbusLink& link, const LogImage& image, const QDateTime& now) {
+    auto moment = newestRecord(image);
+    QString why;
+    const auto length = image.logLength(&why);
+    if (!moment && image.logBlocks.empty() && length && *length > 0) {
+        // The 256-byte page that holds the last record, up to its end.
+        const qint32 last = *length - RecordDecoder::recordSize;
+        const int bytes = last % 256 + RecordDecoder::recordSize;
+        if (link.ReadLogBlock(image.slave, meter::FirstLogBank + last / DownloadLog::bankBytes,
+                              128 + last % DownloadLog::bankBytes / 256, 0, (bytes + 1) / 2) == -1)
+            moment = newestRecord(link.state().ResponseData.left(bytes));
+    }
     return moment ? newestRecordText(*moment, now) : QString();
 }
 

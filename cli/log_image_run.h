@@ -8,14 +8,16 @@ namespace meterlink {
 struct CliOptions;
 struct Console;
 struct LogImage;
+class ModbusLink;
 
 // `decode IMAGE --out FILE`: the CSV a download of the image's answers would have written
 // with these options, in this PC's locale. Returns the exit status.
 int runDecode(const CliOptions& options, Console& console);
 
 // What a finished download adds to its outcome: the newest record's time and age against
-// `now`; empty when the answers held no dated record.
-QString newestRecordNote(const LogImage& image, const QDateTime& now);
+// `now`; empty when there is no dated record. When the answers hold no log block (an append
+// that found no new records), the last record the state block points at is read.
+QString newestRecordNote(ModbusLink& link, const LogImage& image, const QDateTime& now);
 
 // The image an append keeps: named after the CSV the run wrote (a restarted log's new CSV,
 // NAME-2.csv, gets IMAGE-2 likewise), the blocks read now laid over those the image already
