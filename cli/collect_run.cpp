@@ -286,16 +286,6 @@ void printLine(QIODevice& device, const QString& line) {
     device.write(line.toUtf8() + '\n');
 }
 
-// The CSV an append wrote: its state file names it (another after a restarted log).
-QString appendedCsv(const QString& fileName) {
-    QFile file(fileName + QStringLiteral(".state"));
-    QString why;
-    const auto state = file.open(QIODevice::ReadOnly)
-                           ? AppendState::parse(file.read(64 * 1024), &why)
-                           : std::nullopt;
-    return state ? QFileInfo(fileName).dir().filePath(state->fileName) : fileName;
-}
-
 } // namespace
 
 QString expandOutName(const QString& pattern, int slave, const QDateTime& started) {
@@ -341,31 +331,17 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         const auto keep = [&](MeterResult& result) {
             if (result.exit != ExitDone)
                 return;
-            const QDateTime time = now();
-            QString why;
-            QString imagePath =
-                options.imagePath ? expandOutName(*options.imagePath, slave, started) : QString();
-            if (options.append && !imagePath.isEmpty()) {
-                if (image.logBlocks.empty())
-                    imagePath.clear(); // no new records: the image stands as it is
-                else
-                    imagePath = appendImagePath(imagePath, fileName, appendedCsv(fileName));
-                if (!imagePath.isEmpty())
-                    addEarlierBlocks(image, imagePath, &why);
-                if (!why.isEmpty())
-                    result.reason +=
-                        (result.reason.isEmpty() ? QString() : QStringLiteral("; ")) + why;
-                why.clear();
-            }
-            if (!imagePath.isEmpty() && !saveDownloadImage(image, imagePath, slave,
-                                                           settings.BaudText.toInt(), time, &why)) {
+            const KeptDownload kept = keepDownload(
+                link, image, options, slave, settings.BaudText.toInt(), fileName, started, now());
+            newest = kept.newest;
+            if (!kept.note.isEmpty())
+                result.reason +=
+                    (result.reason.isEmpty() ? QString() : QStringLiteral("; ")) + kept.note;
+            if (!kept.imageError.isEmpty()) {
                 result.exit = ExitFileNotWritten;
                 result.outcome += QStringLiteral("; image not written");
-                result.reason = why;
-                return;
+                result.reason = kept.imageError;
             }
-            image.slave = slave;
-            newest = newestRecordNote(link, image, time);
         };
         // One meter and nothing new asked: exactly the window's download.
         if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark) {

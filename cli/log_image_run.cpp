@@ -2,7 +2,9 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_runner.h"
+#include "cli/collect_run.h"
 #include "cli/exit_codes.h"
+#include "logger/append_state.h"
 #include "logger/download_log.h"
 #include "logger/log_image.h"
 #include "logger/newest_record.h"
@@ -22,6 +24,16 @@ namespace {
 
 void printLine(QIODevice& device, const QString& line) {
     device.write(line.toUtf8() + '\n');
+}
+
+// The CSV an append wrote: its state file names it (another after a restarted log).
+QString appendedCsv(const QString& csvAsked) {
+    QFile file(csvAsked + QStringLiteral(".state"));
+    QString why;
+    const auto state = file.open(QIODevice::ReadOnly)
+                           ? AppendState::parse(file.read(64 * 1024), &why)
+                           : std::nullopt;
+    return state ? QFileInfo(csvAsked).dir().filePath(state->fileName) : csvAsked;
 }
 
 } // namespace
@@ -102,6 +114,27 @@ void addEarlierBlocks(LogImage& image, const QString& path, QString* note) {
                                "it cannot be decoded whole (%2); to keep a whole image, move it "
                                "and the CSV aside and run again")
                     .arg(QDir::toNativeSeparators(path), why);
+}
+
+KeptDownload keepDownload(ModbusLink& link, LogImage& image, const CliOptions& options, int slave,
+                          qint32 baud, const QString& csvAsked, const QDateTime& started,
+                          const QDateTime& now) {
+    KeptDownload kept;
+    QString path =
+        options.imagePath ? expandOutName(*options.imagePath, slave, started) : QString();
+    if (options.append && !path.isEmpty()) {
+        if (image.logBlocks.empty())
+            path.clear(); // no new records: the image stands as it is
+        else
+            path = appendImagePath(path, csvAsked, appendedCsv(csvAsked));
+        if (!path.isEmpty())
+            addEarlierBlocks(image, path, &kept.note);
+    }
+    if (!path.isEmpty() && !saveDownloadImage(image, path, slave, baud, now, &kept.imageError))
+        return kept;
+    image.slave = slave;
+    kept.newest = newestRecordNote(link, image, now);
+    return kept;
 }
 
 bool saveDownloadImage(LogImage& image, const QString& path, int slave, qint32 baud,

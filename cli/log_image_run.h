@@ -14,6 +14,17 @@ class ModbusLink;
 // with these options, in this PC's locale. Returns the exit status.
 int runDecode(const CliOptions& options, Console& console);
 
+// What a download that wrote its CSV keeps besides: the image when --image asks for it,
+// and the newest record's time and age for the outcome.
+struct KeptDownload {
+    QString newest;     // empty when there is no dated record
+    QString note;       // for stderr: the image cannot be decoded whole
+    QString imageError; // the image was not written, and why
+};
+KeptDownload keepDownload(ModbusLink& link, LogImage& image, const CliOptions& options, int slave,
+                          qint32 baud, const QString& csvAsked, const QDateTime& started,
+                          const QDateTime& now);
+
 // What a finished download adds to its outcome: the newest record's time and age against
 // `now`; empty when there is no dated record. When the answers hold no log block (an append
 // that found no new records), the last record the state block points at is read.
