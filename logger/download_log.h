@@ -13,6 +13,7 @@ namespace meterlink {
 class DownloadPanel;
 class EventPump;
 class GridModel;
+class LogAnswerSink;
 class ModbusLink;
 struct Settings;
 
@@ -46,6 +47,9 @@ public:
 
     RecordDecoder& decoder() { return decoder_; }
 
+    // Handed every answer the download uses, as it came (for a log image); none by default.
+    void setAnswerSink(LogAnswerSink* sink) { sink_ = sink; }
+
     // Keeps only the characters below 254 (the meter pads names with 254 and 255).
     static QByteArray StripHighChars(const QByteArray& text);
 
@@ -67,6 +71,7 @@ private:
     ChannelFlags channelInUse_{};
     qint32 lastGridRow_ = 1;
     QString failureReason_;
+    LogAnswerSink* sink_ = nullptr;
 };
 
 } // namespace meterlink
