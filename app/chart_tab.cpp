@@ -2,6 +2,7 @@
 
 #include "chart/decimation.h"
 #include "chart/grid_series.h"
+#include "chart/image_series.h"
 #include "logger/record_decoder.h"
 
 #include <QChart>
@@ -170,8 +171,10 @@ private:
 namespace {
 
 QString defaultOpenChooser(QWidget* parent) {
-    return QFileDialog::getOpenFileName(parent, QStringLiteral("Open CSV"), QString(),
-                                        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    return QFileDialog::getOpenFileName(
+        parent, QStringLiteral("Open CSV or log image"), QString(),
+        QStringLiteral("CSV files and log images (*.csv *.mlimg);;CSV files (*.csv);;Log images "
+                       "(*.mlimg);;All files (*)"));
 }
 
 QString defaultSaveChooser(QWidget* parent) {
@@ -281,7 +284,7 @@ ChartTab::ChartTab(QWidget* parent)
         "<p>Press \"Download Data\" on the Download tab to read the meter's log: every "
         "channel is drawn here against time.</p>"
         "<p>Or press \"Open CSV…\" to look at a file of records saved earlier, on this PC or "
-        "another.</p>"));
+        "another: a CSV file, or a log image that meterlink-cli download --image kept.</p>"));
 
     pages_ = new QStackedWidget(this);
     pages_->addWidget(empty_);
@@ -326,7 +329,7 @@ void ChartTab::showDownload(const GridModel& grid, qint32 lastGridRow, const Cha
                                                ? this->palette().color(QPalette::WindowText)
                                                : QColor(0xa0, 0x10, 0x10));
     source_->setPalette(palette);
-    setNote(data.leftOut.text());
+    setNote(data.note());
     display(std::move(data), source);
 }
 
@@ -339,7 +342,7 @@ void ChartTab::openCsv(const QString& path) {
     setNote(QStringLiteral("Reading %1…").arg(QDir::toNativeSeparators(path)));
     const QLocale locale;
     watcher_->setFuture(QtConcurrent::run(
-        [path, locale, cancel = cancel_] { return readCsvSeries(path, locale, cancel.get()); }));
+        [path, locale, cancel = cancel_] { return readChartFile(path, locale, cancel.get()); }));
 }
 
 bool ChartTab::reading() const {
@@ -353,7 +356,7 @@ void ChartTab::fileReadDone() {
         // What was shown stays: a bad file loses nothing.
         setNote(result.error);
     } else {
-        setNote(result.data.leftOut.text());
+        setNote(result.data.note());
         display(std::move(result.data), QFileInfo(readingPath_).fileName());
     }
     emit fileRead();

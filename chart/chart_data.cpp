@@ -10,6 +10,13 @@ bool ChartData::empty() const {
     return true;
 }
 
+QString ChartData::note() const {
+    const QString left = leftOut.text();
+    if (left.isEmpty() || dateOrder.isEmpty())
+        return left + dateOrder;
+    return left + QLatin1Char(' ') + dateOrder;
+}
+
 QString LeftOut::text() const {
     QStringList parts;
     auto add = [&](int count, const char* one, const char* many) {

@@ -45,7 +45,11 @@ struct ChartData {
     std::vector<ChannelSeries> channels;
     LeftOut leftOut;
     int rows = 0; // dated rows read
+    // Which date order was taken, when a file read alike both ways; empty otherwise.
+    QString dateOrder;
     bool empty() const;
+    // The note under the chart: what was left out, and the date order when it was a choice.
+    QString note() const;
 };
 
 } // namespace meterlink

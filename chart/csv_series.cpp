@@ -1,5 +1,6 @@
 #include "chart/csv_series.h"
 
+#include "chart/date_order.h"
 #include "chart/series_builder.h"
 
 #include <QDir>
@@ -208,6 +209,21 @@ CsvSeries csvSeriesFromBytes(QByteArray bytes, const QString& shown, const QLoca
     if (samples.isEmpty())
         samples << firstRecord[0];
     const int readable = reader.detect(samples);
+    // Day and month both fit the first rows: the whole file decides.
+    DateOrderContest contest(reader);
+    QString dateOrder;
+    if (contest.needed()) {
+        CsvCursor all(begin, end);
+        int count = 0;
+        while (all.next(fields)) {
+            if (cancel && ++count % cancelCheckRecords == 0 && cancel->load()) {
+                result.error = QStringLiteral("Reading %1 was cancelled.").arg(shown);
+                return result;
+            }
+            contest.add(textOf(fields[0]));
+        }
+        dateOrder = contest.settle();
+    }
     const bool headed = !reader.read(firstRecord[0]).isValid();
     if (readable == 0 && headed) {
         result.error = QStringLiteral("%1 is not a log of records: no line starts with a date "
@@ -252,6 +268,7 @@ CsvSeries csvSeriesFromBytes(QByteArray bytes, const QString& shown, const QLoca
         }
     }
     result.data = builder.finish();
+    result.data.dateOrder = dateOrder;
     if (result.data.rows == 0) {
         result.error = QStringLiteral("%1 is not a log of records: no line has a date and time "
                                       "that could be read.")

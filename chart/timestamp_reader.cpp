@@ -3,6 +3,7 @@
 #include "logger/record_decoder.h"
 
 #include <array>
+#include <iterator>
 
 namespace meterlink {
 
@@ -57,6 +58,7 @@ int TimestampReader::detect(const QStringList& samples) {
     int bestRead = -1;
     int bestBackwards = 0;
     int bestRank = 0;
+    std::array<int, std::size(candidates)> reads{};
     for (Form candidate : candidates) {
         int read = 0;
         int backwards = 0;
@@ -71,6 +73,7 @@ int TimestampReader::detect(const QStringList& samples) {
                 ++backwards;
             previous = now;
         }
+        reads[size_t(candidate)] = read;
         // Equal evidence: the locale's own order before the other numeric one.
         int rank = int(candidate);
         if (monthFirstLocale && candidate == Form::MonthFirst)
@@ -84,7 +87,41 @@ int TimestampReader::detect(const QStringList& samples) {
             form_ = candidate;
         }
     }
+    rivals_.clear();
+    const Order chosen = orderOf(form_);
+    if (bestRead > 0 && (chosen == Order::DayFirst || chosen == Order::MonthFirst)) {
+        for (Form candidate : candidates) {
+            const Order order = orderOf(candidate);
+            if (reads[size_t(candidate)] == bestRead && order != chosen &&
+                (order == Order::DayFirst || order == Order::MonthFirst))
+                rivals_ << candidate;
+        }
+    }
     return qMax(bestRead, 0);
+}
+
+TimestampReader::Order TimestampReader::orderOf(Form form) const {
+    switch (form) {
+    case Form::Iso:
+        return Order::YearFirst;
+    case Form::CLocale:
+        return Order::NamedMonth;
+    case Form::DayFirst:
+        return Order::DayFirst;
+    case Form::MonthFirst:
+        return Order::MonthFirst;
+    case Form::Locale:
+        break;
+    }
+    const QString& format = own_.dateFormat;
+    if (format.contains(QLatin1String("MMM")))
+        return Order::NamedMonth;
+    const auto day = format.indexOf(QLatin1Char('d'));
+    const auto month = format.indexOf(QLatin1Char('M'));
+    const auto year = format.indexOf(QLatin1Char('y'));
+    if (year >= 0 && year < day && year < month)
+        return Order::YearFirst;
+    return day >= 0 && (month < 0 || day < month) ? Order::DayFirst : Order::MonthFirst;
 }
 
 TimestampReader::Moment TimestampReader::read(QStringView text) {

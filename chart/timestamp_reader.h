@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QHash>
+#include <QList>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -36,13 +37,20 @@ public:
     int detect(const QStringList& samples);
     Form form() const { return form_; }
     void setForm(Form form) { form_ = form; }
+    // Forms that read as many samples as the one chosen but take day and month the other
+    // way round: the samples could not tell them apart (every day was 12 or less).
+    const QList<Form>& rivals() const { return rivals_; }
+
+    enum class Order { YearFirst, DayFirst, MonthFirst, NamedMonth };
+    Order orderOf(Form form) const;
+
+    Moment readIn(Form form, QStringView text);
 
     // An invalid date when the text holds no date (the time alone) or does not convert; a
     // date alone is midnight.
     Moment read(QStringView text);
 
 private:
-    Moment readIn(Form form, QStringView text);
     Moment readIso(QStringView text) const;
     Moment readNumeric(QStringView text, bool dayFirst) const;
 
@@ -59,6 +67,7 @@ private:
 
     QLocale locale_;
     Form form_ = Form::Iso;
+    QList<Form> rivals_;
     QString amText_;
     QString pmText_;
     LocaleForm own_;

@@ -31,12 +31,17 @@ std::optional<CliCommand> commandNamed(const QString& word) {
         return CliCommand::Ports;
     if (word == QLatin1String("scan"))
         return CliCommand::Scan;
+    if (word == QLatin1String("decode"))
+        return CliCommand::Decode;
     return std::nullopt;
 }
 
 bool commandTakes(CliCommand command, const QString& option) {
     if (command == CliCommand::Ports)
-        return false; // it opens nothing
+        return false;                  // it opens nothing
+    if (command == CliCommand::Decode) // the meter's answers come from the image
+        return option == QLatin1String("--out") || option == QLatin1String("--timestamps") ||
+               option == QLatin1String("--bom") || option == QLatin1String("--dialect");
     // The scan's tries are not transactions of the link: there is nothing to trace.
     if (command == CliCommand::Scan && option == QLatin1String("--trace"))
         return false;
@@ -48,7 +53,7 @@ bool commandTakes(CliCommand command, const QString& option) {
         return option == QLatin1String("--out") || option == QLatin1String("--append") ||
                option == QLatin1String("--on-restart") || option == QLatin1String("--timestamps") ||
                option == QLatin1String("--bom") || option == QLatin1String("--on-mismatch") ||
-               option == QLatin1String("--dialect");
+               option == QLatin1String("--dialect") || option == QLatin1String("--image");
     case CliCommand::Display:
         return option == QLatin1String("--watch");
     case CliCommand::Read:
@@ -155,6 +160,10 @@ QString applyOption(CliOptions& options, const QString& option, const QString& v
         if (value.isEmpty())
             return QStringLiteral("--out needs a file name");
         options.outPath = value;
+    } else if (option == QLatin1String("--image")) {
+        if (value.isEmpty())
+            return QStringLiteral("--image needs a file name");
+        options.imagePath = value;
     } else if (option == QLatin1String("--on-restart")) {
         if (value != QLatin1String("new") && value != QLatin1String("fail"))
             return QStringLiteral("--on-restart must be new or fail, not \"%1\"").arg(value);
@@ -192,6 +201,15 @@ QString collectRule(const CliOptions& options) {
         (out.contains(QLatin1String("{date}")) || out.contains(QLatin1String("{time}"))))
         return QStringLiteral("--append cannot go with {date} or {time} in --out: every run "
                               "would start a new file");
+    if (options.imagePath) {
+        if (options.slaves.size() > 1 && !options.imagePath->contains(QLatin1String("{slave}")))
+            return QStringLiteral("with several slaves, --image must contain {slave}; otherwise "
+                                  "each meter's image would overwrite the last");
+        if (options.append && (options.imagePath->contains(QLatin1String("{date}")) ||
+                               options.imagePath->contains(QLatin1String("{time}"))))
+            return QStringLiteral("--append cannot go with {date} or {time} in --image: every "
+                                  "run would start a new image");
+    }
     return QString();
 }
 
@@ -209,6 +227,15 @@ QString applyPositionals(CliOptions& options, const QStringList& positionals) {
     case CliCommand::Scan:
         if (!positionals.isEmpty())
             return tooMany(0);
+        return QString();
+    case CliCommand::Decode:
+        if (positionals.isEmpty())
+            return QStringLiteral("decode needs the IMAGE to decode");
+        if (positionals.size() > 1)
+            return tooMany(1);
+        if (!options.outPath)
+            return QStringLiteral("decode needs --out FILE, the CSV file to write");
+        options.imageIn = positionals.at(0);
         return QString();
     case CliCommand::Key: {
         if (positionals.isEmpty())
@@ -349,8 +376,11 @@ QString usageLine(CliCommand command) {
         return QStringLiteral("usage: meterlink-cli download %1 [--out FILE] [--append]\n"
                               "       [--on-restart new|fail] [--on-mismatch new|fail] "
                               "[--timestamps locale|iso]\n"
-                              "       [--dialect comma|semicolon] [--bom]")
+                              "       [--dialect comma|semicolon] [--bom] [--image FILE]")
             .arg(link);
+    case CliCommand::Decode:
+        return QStringLiteral("usage: meterlink-cli decode IMAGE --out FILE [--timestamps "
+                              "locale|iso] [--dialect comma|semicolon] [--bom]");
     case CliCommand::Display:
         return QStringLiteral("usage: meterlink-cli display %1 [--watch]").arg(link);
     case CliCommand::Key:
@@ -366,8 +396,8 @@ QString usageLine(CliCommand command) {
         break;
     }
     return QStringLiteral(
-        "usage: meterlink-cli download|display|key|read|ports|scan [options]  (--help for "
-        "more)");
+        "usage: meterlink-cli download|decode|display|key|read|ports|scan [options]  (--help "
+        "for more)");
 }
 
 namespace {
@@ -440,7 +470,12 @@ QString commandHelp(CliCommand command) {
                               "  --bom          start the file with a UTF-8 byte-order "
                               "mark, for spreadsheets\n"
                               "                 that read UTF-8 only behind one (a degree "
-                              "sign in a name)\n\n") +
+                              "sign in a name)\n"
+                              "  --image FILE   also keep the meter's answers in a log image "
+                              "(replaced whole,\n"
+                              "                 {slave}, {date} and {time} as for --out); "
+                              "\"meterlink-cli decode\"\n"
+                              "                 makes the CSV again from it, in any form\n\n") +
                linkOptions +
                QStringLiteral(
                    "\nExit status (with several meters, the first of these that any meter "
@@ -481,6 +516,20 @@ QString commandHelp(CliCommand command) {
                               "second and CPU\n"
                               "                 seconds per 1000 transactions\n") +
                linkOptions + QLatin1Char('\n') + exits;
+    case CliCommand::Decode:
+        return usageLine(command) +
+               QStringLiteral("\n\n"
+                              "Writes the CSV file a download with these options would have "
+                              "written, byte for\n"
+                              "byte, from a log image that download --image kept; dates in "
+                              "this PC's locale.\n\n"
+                              "  --out FILE     the CSV file (replaced whole)\n"
+                              "  --timestamps locale|iso  as for download\n"
+                              "  --bom          as for download\n\n"
+                              "Exit status: 0 written; 3 the file was not written; 65 the "
+                              "image is cut short,\n"
+                              "damaged or of a newer format (the reason on stderr); 64 bad "
+                              "usage.\n");
     case CliCommand::Ports:
         return usageLine(command) +
                QStringLiteral("\n\n"
@@ -530,6 +579,7 @@ QString commandHelp(CliCommand command) {
                "Talks to the flow meter over its serial line without the window.\n\n"
                "Commands:\n"
                "  download              download the log into a CSV file\n"
+               "  decode IMAGE --out F  make the CSV file again from a log image\n"
                "  display [--watch]     print the meter's four display lines\n"
                "  key KEYS              press the meter's keys, e.g. key M2E\n"
                "  read ADDRESS COUNT    read holding registers\n"

@@ -7,7 +7,7 @@
 
 namespace meterlink {
 
-enum class CliCommand { None, Download, Display, Key, Read, Ports, Scan };
+enum class CliCommand { None, Download, Display, Key, Read, Ports, Scan, Decode };
 
 // Where and how to reach the meter; what is not given comes from the settings file.
 struct LinkOptions {
@@ -32,6 +32,10 @@ struct CliOptions {
     bool isoTimestamps = false;
     bool byteOrderMark = false;
     bool semicolons = false; // --dialect semicolon: ";" between fields, "," in readings
+    // --image: the answers the download used, kept whole ({slave}, {date}, {time} filled in)
+    std::optional<QString> imagePath;
+    // decode
+    QString imageIn;
     // scan
     QList<qint32> scanBauds;
     bool first = false; // --first: stop at the first meter found

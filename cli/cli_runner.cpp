@@ -5,6 +5,7 @@
 #include "cli/collect_scan.h"
 #include "cli/exit_codes.h"
 #include "cli/link_trace.h"
+#include "cli/log_image_run.h"
 #include "cli/meter_commands.h"
 #include "cli/output_folder.h"
 #include "cli/port_listing.h"
@@ -141,6 +142,9 @@ int runCli(const QStringList& arguments, Console& console) {
         return ExitDone;
     }
 
+    if (options.command == CliCommand::Decode)
+        return runDecode(options, console); // no meter, no line
+
     const QDateTime started = QDateTime::currentDateTime();
     const Settings settings = startingSettings(options, console);
     if (options.command == CliCommand::Download) {
@@ -249,6 +253,7 @@ int runCli(const QStringList& arguments, Console& console) {
         status = runScan(scanned, plan, console, [&stop] { return stopAsked(stop); });
         break;
     }
+    case CliCommand::Decode:
     case CliCommand::None:
         break;
     }

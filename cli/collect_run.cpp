@@ -5,10 +5,12 @@
 #include "cli/console_download_view.h"
 #include "cli/download_job.h"
 #include "cli/exit_codes.h"
+#include "cli/log_image_run.h"
 #include "logger/append_state.h"
 #include "logger/csv_export.h"
 #include "logger/download_log.h"
 #include "logger/grid_model.h"
+#include "logger/log_image.h"
 #include "logger/log_tail_reader.h"
 #include "logger/record_decoder.h"
 #include "modbus/modbus_link.h"
@@ -31,9 +33,10 @@ const QByteArray byteOrderMark = "\xEF\xBB\xBF";
 
 struct MeterResult {
     int exit = ExitDone;
-    QString outcome; // the status text, or what happened instead
-    QString reason;  // why it failed, for stderr
-    QString warning; // a logger nearly full, told with the outcome
+    QString outcome;       // the status text, or what happened instead
+    QString reason;        // why it failed, for stderr
+    QString warning;       // a logger nearly full, told with the outcome
+    bool wholeLog = false; // the CSV holds the whole log read now: its image starts afresh
 };
 
 // Monitoring scripts see the worst of the meters' outcomes, in this order.
@@ -83,8 +86,8 @@ public:
         : link_(link), pump_(pump), settings_(settings), options_(options), view_(view), now_(now) {
     }
 
-    MeterResult whole(int slave, const QString& fileName);
-    MeterResult append(int slave, const QString& fileName);
+    MeterResult whole(int slave, const QString& fileName, LogAnswerSink* sink);
+    MeterResult append(int slave, const QString& fileName, LogAnswerSink* sink);
 
 private:
     MeterResult fail(int exit, const QString& status, const QString& reason) {
@@ -108,7 +111,7 @@ private:
     QDateTime now_; // the PC's clock at the start: the year of the newest record
 };
 
-MeterResult Collector::whole(int slave, const QString& fileName) {
+MeterResult Collector::whole(int slave, const QString& fileName, LogAnswerSink* sink) {
     Settings meter = settings_;
     meter.SlaveId = qint16(slave);
     // A stop signal aborts the session: its later transactions fail at once.
@@ -116,6 +119,7 @@ MeterResult Collector::whole(int slave, const QString& fileName) {
     view_.setStatusText(QStringLiteral("Downloading"));
     GridModel grid;
     DownloadLog download(link_, pump_, meter, grid, view_);
+    download.setAnswerSink(sink);
     if (options_.isoTimestamps)
         download.decoder().useIsoTimestamps();
     switch (download.run()) {
@@ -227,7 +231,7 @@ QDate lastIsoDate(const QByteArray& csv, qint64 end) {
     return QDate();
 }
 
-MeterResult Collector::append(int slave, const QString& fileName) {
+MeterResult Collector::append(int slave, const QString& fileName, LogAnswerSink* sink) {
     const QString statePath = fileName + QStringLiteral(".state");
     // The form a new file gets.
     CsvForm asked = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
@@ -257,6 +261,7 @@ MeterResult Collector::append(int slave, const QString& fileName) {
     LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
     LogTailReader reader(link_, pump_, slave, view_);
+    reader.setAnswerSink(sink);
     LogTailReader::Head head;
     if (!reader.readHead(head))
         return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
@@ -343,11 +348,11 @@ MeterResult Collector::append(int slave, const QString& fileName) {
         const QString status = QStringLiteral("Finished. Data in new file %1").arg(target);
         view_.setStatusText(status);
         return {mismatch.isEmpty() ? int(ExitDone) : int(ExitNewFile),
-                QStringLiteral("%1 (%2)").arg(status, blocks), note, head.memoryWarning};
+                QStringLiteral("%1 (%2)").arg(status, blocks), note, head.memoryWarning, true};
     }
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
     return {ExitDone, QStringLiteral("Finished. Data in File %1 (%2)").arg(target, blocks),
-            QString(), head.memoryWarning};
+            QString(), head.memoryWarning, !state};
 }
 
 void printLine(QIODevice& device, const QString& line) {
@@ -381,7 +386,7 @@ QString freeCounterName(const QString& path) {
 
 int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& stopped,
                const Settings& settings, const CliOptions& options, Console& console,
-               const QDateTime& started) {
+               const QDateTime& started, const std::function<QDateTime()>& now) {
     const QList<int> slaves =
         options.slaves.isEmpty() ? QList<int>{settings.SlaveId} : options.slaves;
     const bool several = slaves.size() > 1;
@@ -392,6 +397,27 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         if (stopped())
             break;
         const QString fileName = expandOutName(settings.SaveFileName, slave, started);
+        LogImage image;
+        LogImageRecorder recorder(image);
+        QString newest; // the newest record's time and age, when the download read one
+        // The image follows the CSV it was decoded into; its age line ends the outcome.
+        const auto keep = [&](MeterResult& result) {
+            // A file not as left still gets its whole log written, so an image too.
+            if (result.exit != ExitDone && result.exit != ExitNewFile)
+                return;
+            const KeptDownload kept =
+                keepDownload(link, image, options, slave, settings.BaudText.toInt(), fileName,
+                             started, now(), result.wholeLog);
+            newest = kept.newest;
+            if (!kept.note.isEmpty())
+                result.reason +=
+                    (result.reason.isEmpty() ? QString() : QStringLiteral("; ")) + kept.note;
+            if (!kept.imageError.isEmpty()) {
+                result.exit = ExitFileNotWritten;
+                result.outcome += QStringLiteral("; image not written");
+                result.reason = kept.imageError;
+            }
+        };
         // One meter and nothing new asked: exactly the window's download.
         if (!several && !options.append && !options.isoTimestamps && !options.byteOrderMark &&
             !options.semicolons) {
@@ -399,33 +425,43 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
             meter.SlaveId = qint16(slave);
             meter.SaveFileName = fileName;
             ConsoleDownloadView view(console.out, console.err, console.errIsTerminal);
-            const int exit = runDownloadJob(link, pump, meter, view);
-            if (exit != ExitDone && !stopped() && !view.reason().isEmpty())
+            MeterResult result;
+            result.exit = runDownloadJob(link, pump, meter, view, QLocale::system(), &recorder);
+            keep(result);
+            if (!newest.isEmpty())
+                printLine(console.out, newest);
+            if (result.exit != ExitDone && !stopped() && !view.reason().isEmpty())
                 printLine(console.err, QStringLiteral("meterlink-cli: ") + view.reason());
+            else if (!result.reason.isEmpty())
+                printLine(console.err, QStringLiteral("meterlink-cli: ") + result.reason);
             // After a success the tooltip's text is the logger's warning, if any.
-            if (exit == ExitDone && !view.reason().isEmpty())
+            if (result.exit == ExitDone && !view.reason().isEmpty())
                 printLine(console.out, view.reason());
-            return exit;
+            return result.exit;
         }
         ConsoleDownloadView view(several ? static_cast<QIODevice&>(quiet) : console.out,
                                  console.err, console.errIsTerminal);
         Collector collector(link, pump, settings, options, view, started);
-        const MeterResult result =
-            options.append ? collector.append(slave, fileName) : collector.whole(slave, fileName);
+        MeterResult result = options.append ? collector.append(slave, fileName, &recorder)
+                                            : collector.whole(slave, fileName, &recorder);
         view.finishProgress();
+        keep(result);
         if (rank(result.exit) < rank(status))
             status = result.exit;
         if (stopped())
             break; // the runner says so; a meter done before the stop keeps its file
         if (several)
             printLine(console.out,
-                      QStringLiteral("slave %1: %2")
-                          .arg(slave)
-                          .arg(result.warning.isEmpty()
-                                   ? result.outcome
-                                   : result.outcome + QStringLiteral(". ") + result.warning));
-        else if (!result.warning.isEmpty())
-            printLine(console.out, result.warning);
+                      QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome) +
+                          (newest.isEmpty() ? QString() : QStringLiteral(", ") + newest) +
+                          (result.warning.isEmpty() ? QString()
+                                                    : QStringLiteral(". ") + result.warning));
+        else {
+            if (!newest.isEmpty())
+                printLine(console.out, newest);
+            if (!result.warning.isEmpty())
+                printLine(console.out, result.warning);
+        }
         if (!result.reason.isEmpty())
             printLine(
                 console.err,

@@ -9,9 +9,10 @@
 namespace meterlink {
 
 int runDownloadJob(ModbusLink& link, EventPump& pump, const Settings& settings,
-                   ConsoleDownloadView& view, const QLocale& locale) {
+                   ConsoleDownloadView& view, const QLocale& locale, LogAnswerSink* sink) {
     GridModel grid;
     DownloadLog download(link, pump, settings, grid, view, locale);
+    download.setAnswerSink(sink);
     DownloadCommand command(link, settings, grid, download, view);
     const DownloadOutcome outcome = command.run();
     view.finishProgress();

@@ -13,6 +13,7 @@ enum ExitCode : int {
     // --append found the file or its state not as left: the whole log went to a new file.
     ExitNewFile = 6,
     ExitUsage = 64,
+    ExitBadImage = 65, // decode: the image is cut short, damaged or of a newer format
     // 128 + the signal's number, as shells report a command ended by it.
     ExitInterrupted = 130,
     ExitTerminated = 143,

@@ -2,6 +2,7 @@
 
 #include "logger/download_panel.h"
 #include "logger/grid_model.h"
+#include "logger/log_answer_sink.h"
 #include "logger/logger_memory.h"
 #include "logger/meter_float.h"
 #include "modbus/modbus_link.h"
@@ -66,6 +67,8 @@ bool DownloadLog::readChannel(int k, int attempts) {
                                   channelConfigLength) == -1;
     if (!read)
         return false; // the flag keeps its value from the previous download
+    if (sink_)
+        sink_->channelRead(k, link_.state().ResponseData);
     const QByteArray name =
         StripHighChars(link_.state().ResponseData.mid(channelNameOffset, channelNameLength));
     const QString text = QString::fromLatin1(name);
@@ -116,6 +119,8 @@ qint16 DownloadLog::run() {
     if (link_.ReadHoldingRegisters(settings_.SlaveId, 0, meter::LoggerStateRegister,
                                    meter::LoggerStateRegisters) == -1) {
         const QByteArray state = link_.state().ResponseData;
+        if (sink_)
+            sink_->stateBlockRead(state);
         const qint32 length = logLength(state);
         if (length >= 0) {
             memoryWarning_ = nearlyFullWarning(state);
@@ -191,6 +196,8 @@ qint16 DownloadLog::run() {
             result = Failed;
             break;
         }
+        if (sink_)
+            sink_->logBlockRead(offset, block);
         if (decoder_.DecodeRecord(block, lastGridRow_) != -1)
             break;
         offset += blockBytes;

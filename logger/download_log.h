@@ -14,6 +14,7 @@ class DownloadPanel;
 struct LinkFailure;
 class EventPump;
 class GridModel;
+class LogAnswerSink;
 class ModbusLink;
 struct Settings;
 
@@ -52,6 +53,9 @@ public:
 
     RecordDecoder& decoder() { return decoder_; }
 
+    // Handed every answer the download uses, as it came (for a log image); none by default.
+    void setAnswerSink(LogAnswerSink* sink) { sink_ = sink; }
+
     // Keeps only the characters below 254 (the meter pads names with 254 and 255).
     static QByteArray StripHighChars(const QByteArray& text);
 
@@ -74,6 +78,7 @@ private:
     qint32 lastGridRow_ = 1;
     QString failureReason_;
     QString memoryWarning_;
+    LogAnswerSink* sink_ = nullptr;
 };
 
 } // namespace meterlink

@@ -3,6 +3,7 @@
 #include "logger/download_log.h"
 #include "logger/download_panel.h"
 #include "logger/grid_model.h"
+#include "logger/log_answer_sink.h"
 #include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 #include "modbus/event_pump.h"
@@ -42,6 +43,8 @@ bool LogTailReader::readHead(Head& head) {
             failureReason_ += QStringLiteral(". ") + DownloadLog::silentMeterHint();
         return false;
     }
+    if (sink_)
+        sink_->stateBlockRead(link_.state().ResponseData);
     const auto length = logLengthFromStateBlock(link_.state().ResponseData, &failureReason_);
     if (!length)
         return false;
@@ -64,6 +67,8 @@ bool LogTailReader::readHead(Head& head) {
                                  .arg(describe(link_.lastFailure()));
             return false;
         }
+        if (sink_)
+            sink_->channelRead(k, link_.state().ResponseData);
         const QString name = QString::fromLatin1(DownloadLog::StripHighChars(
             link_.state().ResponseData.mid(channelNameOffset, channelNameLength)));
         head.names[size_t(k - 1)] = name;
@@ -95,6 +100,8 @@ bool LogTailReader::readBlocks(qint32 from, qint32 logLength, RecordDecoder& dec
         if (!readLog(offset, qMin<qint32>(logLength - offset, DownloadLog::blockBytes), block))
             return false;
         ++blocksRead_;
+        if (sink_)
+            sink_->logBlockRead(offset, block);
         const qint32 rowsBefore = lastGridRow;
         decoder.DecodeRecord(block, lastGridRow);
         // Undated records at a block's start belong to the row before it, which an append

@@ -11,6 +11,7 @@ namespace meterlink {
 class DownloadPanel;
 class EventPump;
 class GridModel;
+class LogAnswerSink;
 class ModbusLink;
 class RecordDecoder;
 
@@ -48,6 +49,9 @@ public:
     // Puts the header row a whole download writes.
     static void writeHeader(GridModel& grid, const Head& head);
 
+    // Handed every answer used, as it came (for a log image); none by default.
+    void setAnswerSink(LogAnswerSink* sink) { sink_ = sink; }
+
     int blocksRead() const { return blocksRead_; }
     const QString& failureReason() const { return failureReason_; }
 
@@ -60,6 +64,7 @@ private:
     DownloadPanel& panel_;
     int blocksRead_ = 0;
     QString failureReason_;
+    LogAnswerSink* sink_ = nullptr;
 };
 
 } // namespace meterlink

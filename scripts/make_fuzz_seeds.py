@@ -4,6 +4,7 @@
 Each seed is a small, well-formed conversation in the target's input layout, so the
 fuzzers start from answers that pass the CRC and reach the code behind it.
 """
+import hashlib
 import pathlib
 import struct
 import sys
@@ -33,6 +34,18 @@ def record(channel: int, month: int, day: int, hour: int, minute: int, value: fl
 
 def channel_config(name: bytes) -> bytes:
     return bytes(64) + name.ljust(32, b"\xfe") + bytes(104)
+
+
+def log_image(version: int, blocks: bytes) -> bytes:
+    """A log image: header, blocks (kind, key, length, data), SHA-256 of all before it."""
+    body = (b"MLLOGIMG" + struct.pack(">HQqHIB", version, 0, 1779070500000, 7, 9600, 5)
+            + b"1.0.5" + blocks)
+    body = body[:10] + struct.pack(">Q", len(body) + 32) + body[18:]
+    return body + hashlib.sha256(body).digest()
+
+
+def image_block(kind: int, key: int, data: bytes) -> bytes:
+    return struct.pack(">BII", kind, key, len(data)) + data
 
 
 def seeds():
@@ -80,8 +93,21 @@ def seeds():
                       b"[DownloadSaveFile]=\xc4\x80\xe9.csv\r\nextra\r\n",
         "short": b"[COMMPORT]=2\r\n[CommBaud]=115200",
     }
+    three_records = (bytes.fromhex("1517093041480000151709454148000f")
+                     + bytes.fromhex("0f17100041480000"))
+    flow = bytearray(b"\xff" * 100)
+    flow[64:68] = b"Flow"
+    image = {
+        "three_records": log_image(1, image_block(1, 0, bytes.fromhex("00000000000000103f800000447a0000"))
+                                   + image_block(2, 1, bytes(flow))
+                                   + image_block(3, 0, three_records)),
+        "newer_format": log_image(2, image_block(1, 0, bytes.fromhex("00000000000000103f800000447a0000"))),
+        "missing_block": log_image(1, image_block(1, 0, bytes.fromhex("00000000000004003f800000447a0000"))
+                                   + image_block(3, 0, three_records) + image_block(9, 0, b"later")),
+    }
     return {"link_answer_fuzzer": link, "log_records_fuzzer": records,
-            "download_fuzzer": download, "settings_file_fuzzer": settings}
+            "download_fuzzer": download, "settings_file_fuzzer": settings,
+            "log_image_fuzzer": image}
 
 
 def main():

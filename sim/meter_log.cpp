@@ -124,7 +124,14 @@ QByteArray MeterLog::read(qint64 offset, int length) const {
     return out;
 }
 
+void MeterLog::setRawConfigBlock(int channel, const QByteArray& raw) {
+    if (channel >= 1 && channel <= ChannelCount)
+        rawConfig_[channel - 1] = raw;
+}
+
 QByteArray MeterLog::configBlock(int channel) const {
+    if (channel >= 1 && channel <= ChannelCount && rawConfig_[channel - 1])
+        return *rawConfig_[channel - 1];
     QByteArray block(ConfigBlockBytes, '\0');
     block[0] = static_cast<char>(channel);
     const QByteArray name =
@@ -136,6 +143,8 @@ QByteArray MeterLog::configBlock(int channel) const {
 }
 
 QByteArray MeterLog::stateBlock() const {
+    if (rawState_)
+        return *rawState_;
     const int n = recordCount();
     // An empty log has its last-record pointer one record before the start.
     qint64 start = n > 0 ? 0 : RecordBytes;

@@ -62,6 +62,10 @@ public:
 
     // The 16 bytes of the logger state block (registers 76 to 83).
     QByteArray stateBlock() const;
+    // A real meter's answers, served as they came (a log image): the state block, and
+    // channel k's configuration block in place of the one made from its name.
+    void setRawStateBlock(const QByteArray& raw) { rawState_ = raw.leftJustified(16, '\0'); }
+    void setRawConfigBlock(int channel, const QByteArray& raw);
     // Overrides for odd meters: explicit pointers and counters.
     void setPointers(qint64 start, qint64 last) { pointers_ = std::make_pair(start, last); }
     void setCounters(float used, float available) { counters_ = std::make_pair(used, available); }
@@ -74,6 +78,8 @@ private:
     std::vector<LogRecord> records_;
     std::optional<std::pair<qint64, qint64>> pointers_;
     std::optional<std::pair<float, float>> counters_;
+    std::optional<QByteArray> rawState_;
+    std::array<std::optional<QByteArray>, ChannelCount> rawConfig_;
 };
 
 } // namespace meterlink

@@ -1,4 +1,5 @@
 #include "platform/stop_signal_hook.h"
+#include "sim/image_log.h"
 #include "sim/log_control.h"
 #include "sim/meter_bus.h"
 #include "sim/meter_scenario.h"
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <vector>
 
@@ -74,6 +76,24 @@ int main(int argc, char* argv[]) {
             return ExitDataError;
         }
     }
+    std::optional<MeterLog> imageLog;
+    if (!options.imagePath.isEmpty()) {
+        QFile file(options.imagePath);
+        if (!file.open(QIODevice::ReadOnly)) {
+            printError(
+                QStringLiteral("cannot read %1: %2").arg(options.imagePath, file.errorString()));
+            return ExitNoInput;
+        }
+        QString why;
+        if (file.size() <= MaxScenarioBytes)
+            imageLog = meterLogFromImage(file.readAll(), &why);
+        else
+            why = QStringLiteral("too large for a log image");
+        if (!imageLog) {
+            printError(QStringLiteral("%1: %2").arg(options.imagePath, why));
+            return ExitDataError;
+        }
+    }
     const QList<int> slaveIds =
         options.slaveIds.isEmpty() ? QList<int>{scenario.slaveId.value_or(1)} : options.slaveIds;
     // The log a meter starts with, and has again after a control file's change. A shorter
@@ -81,6 +101,8 @@ int main(int argc, char* argv[]) {
     // is made once, and a change that only grows the log costs a copy.
     std::map<quint32, MeterLog> fullLogs;
     const auto logFor = [&](int index, int records, quint32 seed, bool changed) {
+        if (imageLog)
+            return *imageLog;
         if (scenario.hasRecords)
             return scenario.log;
         MeterLog::Generation how;

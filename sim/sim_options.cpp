@@ -72,6 +72,8 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
             tcpPort = port;
         } else if (option == QLatin1String("--scenario")) {
             scenarioPath = value;
+        } else if (option == QLatin1String("--image")) {
+            imagePath = value;
         } else if (option == QLatin1String("--export-records")) {
             exportPath = value;
         } else if (option == QLatin1String("--records")) {
@@ -125,6 +127,9 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
         return QStringLiteral("either --link PATH or --tcp HOST:PORT is required");
     if (tcpHost.isEmpty() && (faults.latencyMs > 0 || faults.dropAt > 0))
         return QStringLiteral("the latency and drop faults are the network's: they need --tcp");
+    if (!imagePath.isEmpty() && (!scenarioPath.isEmpty() || records || !controlPath.isEmpty()))
+        return QStringLiteral("--image gives the log and names: it cannot go with --scenario, "
+                              "--records or --control");
     return std::nullopt;
 }
 
@@ -133,7 +138,7 @@ QString simUsage() {
                "Usage: meterlink-sim (--link PATH | --tcp HOST:PORT) [--scenario FILE]\n"
                "                     [--records N] [--baud B]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
-               "                     [--export-records FILE] [--control FILE]\n"
+               "                     [--export-records FILE] [--control FILE] [--image FILE]\n"
                "                     [--unplug N:SECONDS] [--help] [--version]\n"
                "\n"
                "Serves a simulated meter (Modbus RTU slave, functions 3, 16 and 96) on a\n"
@@ -147,6 +152,8 @@ QString simUsage() {
                "                         connection is closed at once, and --baud only paces\n"
                "                         the answers\n"
                "  --scenario FILE        channel names, records and display from FILE\n"
+               "  --image FILE           serve the log and channel names a download kept in\n"
+               "                         FILE (meterlink-cli download --image), as they came\n"
                "  --records N            generate N records (default 200; a scenario's own\n"
                "                         records win)\n"
                "  --baud B               send answers at B baud (10 bits a byte), and hear\n"

@@ -15,6 +15,7 @@ struct SimOptions {
     QString tcpHost;
     int tcpPort = -1;
     QString scenarioPath;
+    QString imagePath; // a log image: its log and names, served as they were read
     QString exportPath;
     std::optional<int> records;
     int baud = 0;               // 0: answer as fast as possible

@@ -1,7 +1,9 @@
 #include "chart/csv_series.h"
 #include "chart/decimation.h"
 #include "chart/grid_series.h"
+#include "chart/image_series.h"
 #include "logger/grid_model.h"
+#include "logger/log_image.h"
 #include "logger/record_decoder.h"
 
 #include <QDateTime>
@@ -135,6 +137,58 @@ TEST(ChartCsv, SemicolonFileIsReadWithItsDecimalCommas) {
     EXPECT_EQ(timesOf(read.data).size(), 2u);
 }
 
+// A log of 30-minute rows from 1 May, written on a PC of one locale and opened on one of
+// another. Its first days read both ways round: the whole file decides, and when every day
+// is 12 or less, the steady steps do and the note says so.
+struct DayAndMonth {
+    const char* name;
+    const char* writtenIn;
+    const char* openedIn;
+    int days;
+    const char* note;
+};
+void PrintTo(const DayAndMonth& file, std::ostream* out) {
+    *out << file.name;
+}
+
+class DateOrderOfAFile : public ::testing::TestWithParam<DayAndMonth> {};
+
+TEST_P(DateOrderOfAFile, IsTheOneThatReadsEveryRowAtASteadyStep) {
+    const DayAndMonth& file = GetParam();
+    GridModel grid;
+    RecordDecoder decoder(grid, QLocale(QLatin1String(file.writtenIn)));
+    QByteArray bytes("Date / Time,Flow\r\n");
+    const int rows = file.days * 48;
+    for (int i = 0; i < rows; ++i) {
+        const QString stamp = decoder.timestampText(QDate(2001, 5, 1).addDays(i / 48),
+                                                    QTime(0, 0).addSecs(i % 48 * 1800));
+        bytes += stamp.toUtf8() + ", 1\r\n";
+    }
+    const CsvSeries read =
+        csvSeriesFromBytes(bytes, QStringLiteral("log.csv"), QLocale(QLatin1String(file.openedIn)));
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    EXPECT_EQ(read.data.rows, rows);
+    EXPECT_EQ(read.data.leftOut.undatedRows, 0);
+    const std::vector<double> times = timesOf(read.data);
+    ASSERT_EQ(times.size(), std::size_t(rows));
+    EXPECT_EQ(times.front(), msecs(2001, 5, 1, 0, 0));
+    EXPECT_EQ(times.back(), msecs(2001, 5, file.days, 23, 30));
+    EXPECT_EQ(read.data.dateOrder.toStdString(), file.note);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DateOrderOfAFile,
+    ::testing::Values(
+        DayAndMonth{"GermanLogOnAUsPc", "de_DE", "en_US", 20, ""},
+        DayAndMonth{"UsLogOnAGermanPc", "en_US", "de_DE", 20, ""},
+        DayAndMonth{"ShortGermanLogOnAUsPc", "de_DE", "en_US", 10,
+                    "Dates read day first (the first is 1 May 2001): month first fits them "
+                    "too, but its time steps are not steady."},
+        DayAndMonth{"ShortUsLogOnAGermanPc", "en_US", "de_DE", 10,
+                    "Dates read month first (the first is 1 May 2001): day first fits them "
+                    "too, but its time steps are not steady."}),
+    [](const ::testing::TestParamInfo<DayAndMonth>& info) { return std::string(info.param.name); });
+
 TEST(ChartSeries, NoRecordForMoreThanThreeStepsBreaksTheLine) {
     // Ten-minute steps; 25 minutes without a record is still one line, 35 minutes is a gap.
     const CsvSeries read = csvSeriesFromBytes("2001-03-01 10:00,1\n2001-03-01 10:10,1\n"
@@ -207,6 +261,31 @@ TEST(ChartCsv, OpenedFileWithBadLinesKeepsTheGoodOnesAndCountsTheRest) {
     EXPECT_FALSE(out.text().isEmpty());
 }
 
+TEST(ChartImage, OpensAsTheReadingsOfItsLog) {
+    LogImage image;
+    image.readAt = QDateTime(QDate(2026, 1, 3), QTime(8, 0), Qt::UTC);
+    image.stateBlock = QByteArray::fromHex("00000000000000083f800000447a0000");
+    QByteArray config(100, '\xFF');
+    config.replace(64, 4, "Flow");
+    image.channels[0] = config;
+    image.logBlocks[0] = QByteArray::fromHex("1517093041480000"
+                                             "1517094542c80000");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("site.mlimg"));
+    QString why;
+    ASSERT_TRUE(writeLogImage(path, image, &why)) << why.toStdString();
+
+    const CsvSeries read = readChartFile(path, QLocale(QLatin1String("en_US")));
+
+    ASSERT_TRUE(read.error.isEmpty()) << read.error.toStdString();
+    ASSERT_EQ(read.data.channels.size(), 1u);
+    EXPECT_EQ(read.data.channels[0].name, "Flow");
+    EXPECT_EQ(timesOf(read.data),
+              (std::vector<double>{msecs(2025, 5, 17, 9, 30), msecs(2025, 5, 17, 9, 45)}));
+    EXPECT_EQ(read.data.channels[0].values, (std::vector<double>{12.5, 100}));
+}
+
 struct RefusedFile {
     const char* name;
     const char* what;
@@ -229,7 +308,7 @@ TEST_P(ChartCsvRefused, WithAReasonThatNamesTheFile) {
     file.write(GetParam().bytes);
     file.close();
 
-    const CsvSeries read = readCsvSeries(path, QLocale::c(), nullptr, GetParam().maxBytes);
+    const CsvSeries read = readChartFile(path, QLocale::c(), nullptr, GetParam().maxBytes);
 
     EXPECT_TRUE(read.data.empty());
     EXPECT_TRUE(read.error.contains(QLatin1String("odd.csv"))) << read.error.toStdString();
@@ -245,7 +324,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   maxChartFileBytes},
                       RefusedFile{"NoReadings", "no channel readings",
                                   "Date / Time\r\n2001-05-17 09:30\r\n", maxChartFileBytes},
-                      RefusedFile{"TooBig", "files of up to", QByteArray(4096, 'x'), 1024}),
+                      RefusedFile{"TooBig", "files of up to", QByteArray(4096, 'x'), 1024},
+                      RefusedFile{"ImageCutShort", "cut short", "MLLOGIMG", maxChartFileBytes}),
     [](const ::testing::TestParamInfo<RefusedFile>& info) { return std::string(info.param.name); });
 
 } // namespace

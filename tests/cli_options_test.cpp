@@ -142,6 +142,12 @@ TEST(CliOptionsTest, BadArgumentsAreRefusedWithAReason) {
         {{"scan", "--baud", "9600,fast"}, "--baud"},
         {{"scan", "--slave", "0-3"}, "--slave"},
         {{"scan", "--out", "x.csv"}, "unknown option"},
+        {{"download", "--slave", "1,2", "--out", "m-{slave}.csv", "--image", "m.mlimg"},
+         "--image must contain {slave}"},
+        {{"download", "--append", "--image", "x-{date}.mlimg"}, "{date} or {time} in --image"},
+        {{"decode", "--out", "x.csv"}, "needs the IMAGE"},
+        {{"decode", "log.mlimg"}, "needs --out"},
+        {{"decode", "log.mlimg", "--out", "x.csv", "--port", "1"}, "unknown option"},
     };
     for (const auto& [arguments, expected] : cases) {
         const CliParse parse = parseCliArguments(arguments);
@@ -194,6 +200,7 @@ TEST(CliRunnerTest, HelpExplainsEveryOptionAndTheExitStatus) {
     EXPECT_TRUE(run({"read", "-h"}).out.contains("--repeat"));
     EXPECT_TRUE(run({"key", "--help"}).out.contains("(Enter)"));
     EXPECT_TRUE(run({"scan", "--help"}).out.contains("--first"));
+    EXPECT_TRUE(run({"decode", "--help"}).out.contains("65 the image"));
 }
 
 TEST(CliRunnerTest, AnUnopenableTraceFileIsBadUsageAndNothingIsSent) {

@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ostream>
+#include <string>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,7 +74,9 @@ TEST_F(CollectEndToEndTest, AnAppendAfterTheLogGrewEqualsAWholeDownloadAndReadsO
     const QByteArray state = contents("Logdata.csv.state");
     const CliRun again = run({"download", "--append"});
     EXPECT_EQ(again.status, 0);
-    EXPECT_EQ(again.out, QByteArray("Downloading\nno new records\n"));
+    // Nothing new, yet how old the newest record is: a meter that stopped logging shows.
+    EXPECT_TRUE(again.out.startsWith("Downloading\nno new records\nnewest record 18 Jun 03:00, "))
+        << again.out.data();
     EXPECT_EQ(contents("Logdata.csv"), contents("whole.csv"));
     EXPECT_EQ(contents("Logdata.csv.state"), state);
 }
@@ -235,9 +240,14 @@ TEST_F(CollectEndToEndTest, SeveralMetersGoOnPastASilentOneAndTheRunExits2) {
     const CliRun several = run(
         {"download", "--slave", "1,2,7", "--out", "m-{slave}.csv", "--timestamps", "iso", "--bom"});
     EXPECT_EQ(several.status, 2);
-    EXPECT_EQ(several.out, QByteArray("slave 1: Finished. Data in File m-1.csv\n"
-                                      "slave 2: Error in Downloading!!\n"
-                                      "slave 7: Finished. Data in File m-7.csv\n"));
+    const QList<QByteArray> outcomes = several.out.split('\n');
+    ASSERT_EQ(outcomes.size(), 4) << several.out.data();
+    EXPECT_TRUE(outcomes[0].startsWith("slave 1: Finished. Data in File m-1.csv, newest record "
+                                       "31 May 05:00, "))
+        << outcomes[0].data();
+    EXPECT_EQ(outcomes[1], "slave 2: Error in Downloading!!");
+    EXPECT_TRUE(outcomes[2].startsWith("slave 7: Finished. Data in File m-7.csv, newest record"))
+        << outcomes[2].data();
     EXPECT_TRUE(several.err.contains("slave 2: Reading the logger state")) << several.err.data();
     EXPECT_FALSE(QFile::exists(path("m-2.csv")));
     const QList<QByteArray> rows = contents("m-7.csv").split('\n');
@@ -254,6 +264,99 @@ TEST_F(CollectEndToEndTest, SeveralMetersGoOnPastASilentOneAndTheRunExits2) {
     const CliRun oneName = run({"download", "--slave", "1,7", "--out", "m.csv"});
     EXPECT_EQ(oneName.status, 64);
     EXPECT_TRUE(oneName.err.contains("{slave}")) << oneName.err.data();
+}
+
+// What the meter answered, kept as an image beside each CSV: decoded again, and served again
+// by the simulator, it gives the same CSV byte for byte.
+struct ImageCase {
+    const char* name;
+    QStringList simulator;
+    QStringList download; // the options that shape the CSV's bytes, also given to decode
+    QStringList meters;   // the CSV and image names, without .csv and .img
+    QStringList several;  // the download's options for more than one meter
+};
+void PrintTo(const ImageCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ImageEndToEnd : public CollectEndToEndTest,
+                      public ::testing::WithParamInterface<ImageCase> {};
+
+TEST_P(ImageEndToEnd, DecodesAndServesAgainToTheDownloadsCsv) {
+    const ImageCase& c = GetParam();
+    put("odd.scn", "channel 2 \"Not Used\"\nchannel 3 \"Level, m\"\n"
+                   "record 1 2001-02-28 23:30 1.5\nraw F2 29 00 00 3F 80 00 00\n"
+                   "record 3 2001-03-01 00:00 -2\nrecord 0 2001-03-01 00:00 7\n"
+                   "raw 15 17 09 30 7F 80 00 00\n");
+    {
+        Simulator sim(dir(), c.simulator);
+        ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
+        const QStringList names =
+            c.several.isEmpty() ? QStringList{"--out", "log.csv", "--image", "log.img"} : c.several;
+        const CliRun download = run(QStringList{"download"} + names + c.download);
+        ASSERT_EQ(download.status, 0) << download.err.toStdString();
+    }
+    for (const QString& meter : c.meters) {
+        const CliRun decode = run(
+            QStringList{"decode", meter + ".img", "--out", meter + "-decoded.csv"} + c.download);
+        ASSERT_EQ(decode.status, 0) << decode.err.toStdString();
+        EXPECT_EQ(contents(meter + "-decoded.csv"), contents(meter + ".csv"))
+            << meter.toStdString();
+    }
+    Simulator again(dir(), {"--image", path(c.meters.first() + ".img")});
+    ASSERT_TRUE(again.ready()) << again.said().toStdString();
+    const CliRun served = run(QStringList{"download", "--out", "again.csv"} + c.download);
+    ASSERT_EQ(served.status, 0) << served.err.toStdString();
+    EXPECT_EQ(contents("again.csv"), contents(c.meters.first() + ".csv"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, ImageEndToEnd,
+    ::testing::Values(
+        ImageCase{"WholeLog", {"--records", "1234"}, {}, {"log"}, {}},
+        ImageCase{"IsoWithAByteOrderMarkOverBadAnswers",
+                  {"--records", "700", "--fault", "badcrc:3"},
+                  {"--timestamps", "iso", "--bom"},
+                  {"log"},
+                  {}},
+        ImageCase{"RecordsTheDecoderCannotDate", {"--scenario", "odd.scn"}, {}, {"log"}, {}},
+        ImageCase{"SeveralMeters",
+                  {"--slave", "1,7", "--records", "60"},
+                  {"--timestamps", "iso", "--dialect", "semicolon"},
+                  {"m-1", "m-7"},
+                  {"--slave", "1,7", "--out", "m-{slave}.csv", "--image", "m-{slave}.img"}}),
+    [](const ::testing::TestParamInfo<ImageCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CollectEndToEndTest, AnAppendsImageGrowsWithTheLogAndARestartedLogStartsANewOne) {
+    Simulator sim(dir(), {"--records", "3001", "--control", path("control")});
+    ASSERT_TRUE(sim.ready()) << sim.said().toStdString();
+    const QStringList append{"download", "--append", "--image", "site.mlimg"};
+    const auto decodes = [&](const QString& image, const QString& csv) {
+        const CliRun decode = run({"decode", image, "--out", "decoded.csv"});
+        EXPECT_EQ(decode.status, 0) << decode.err.data();
+        EXPECT_EQ(contents("decoded.csv"), contents(csv)) << image.toStdString();
+    };
+    ASSERT_EQ(run(append).status, 0);
+    put("control", "records 3500\n");
+    ASSERT_EQ(run(append).status, 0);
+    decodes("site.mlimg", "Logdata.csv");
+    const QByteArray grown = contents("site.mlimg");
+    ASSERT_EQ(run(append).status, 0); // no new records: the image stands
+    EXPECT_EQ(contents("site.mlimg"), grown);
+
+    put("control", "records 3500\nseed 9\n");
+    const CliRun restarted = run(append);
+    ASSERT_EQ(restarted.status, 0) << restarted.err.data();
+    decodes("site-2.mlimg", "Logdata-2.csv");
+    EXPECT_EQ(contents("site.mlimg"), grown);
+
+    // A file not as left gets the whole log anew, and so a whole image beside it.
+    put("Logdata-2.csv", contents("Logdata-2.csv") + "edited\r\n");
+    put("site-3.mlimg", "not this log's");
+    const CliRun notAsLeft = run(append);
+    ASSERT_EQ(notAsLeft.status, 6) << notAsLeft.err.data();
+    EXPECT_TRUE(notAsLeft.out.contains("\nnewest record ")) << notAsLeft.out.data();
+    decodes("site-3.mlimg", "Logdata-3.csv");
 }
 
 // A program holding the line (a display being watched) and another asking for it: root and

@@ -7,6 +7,7 @@ meterlink_test(logger_core_test
     ${CMAKE_CURRENT_LIST_DIR}/grid_model_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/csv_export_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/append_state_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/log_image_test.cpp
 )
 target_link_libraries(logger_core_test PRIVATE meterlink_logger Qt6::Test)
 

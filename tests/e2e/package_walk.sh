@@ -48,14 +48,14 @@ fi
 cli=$root/usr/bin/meterlink-cli
 manual=$(MANPATH=$root/usr/share/man MANWIDTH=200 man -P cat meterlink-cli 2>&1) ||
     fail "man meterlink-cli: $manual"
-for command in download scan display key read ports; do
+for command in download decode scan display key read ports; do
     [[ "$manual" == *"$command"* ]] || fail "the manual lacks the command $command"
     for option in $("$cli" $command --help | grep -o -- '--[a-z-]*' | sort -u); do
         [[ "$manual" == *"$option"* ]] || fail "the manual lacks $command's $option"
     done
 done
 exits=$(sed -n '/^EXIT STATUS/,/^[A-Z]/p' <<<"$manual")
-for code in 0 1 2 3 4 5 6 64 130 143; do
+for code in 0 1 2 3 4 5 6 64 65 130 143; do
     grep -qw -- "$code" <<<"$exits" || fail "the manual's exit status lacks $code"
 done
 for program in meterlink meterlink-sim; do
