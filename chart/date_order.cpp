@@ -9,7 +9,8 @@ namespace {
 // A steady log has one step, a clock change or a gap adds a few; a misread one has a jump
 // at every day. Beyond this many different steps the rest all count as unsteady.
 constexpr int stepKindLimit = 1024;
-constexpr qint64 msecsPerDay = 24LL * 60 * 60 * 1000;
+// In seconds, which the timestamps count in: a damaged year of nine digits still fits.
+constexpr qint64 secondsPerDay = 24LL * 60 * 60;
 
 QString orderName(TimestampReader::Order order) {
     return order == TimestampReader::Order::DayFirst ? QStringLiteral("day first")
@@ -41,7 +42,7 @@ void DateOrderContest::add(QStringView timestamp) {
         ++contender.read;
         // Local time would add a clock change's hour to the steps; only their sameness counts.
         const qint64 now =
-            moment.date.toJulianDay() * msecsPerDay + moment.time.msecsSinceStartOfDay();
+            moment.date.toJulianDay() * secondsPerDay + moment.time.msecsSinceStartOfDay() / 1000;
         if (contender.any) {
             ++contender.steps;
             const qint64 step = now - contender.previous;
