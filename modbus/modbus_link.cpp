@@ -135,15 +135,7 @@ bool ModbusLink::openPort() {
         firstOpened_ = endpoint;
         return true;
     }
-    failure_ = LinkFailure{};
-    failure_.fault = LinkFault::PortNotOpened;
-    failure_.functionCode = function_;
-    failure_.slave = slave_;
-    failure_.device = endpoint.device;
-    failure_.baud = endpoint.baud;
-    failure_.osReason = reason;
-    report(describe(failure_));
-    return false;
+    return failOpen(LinkFault::PortNotOpened, endpoint, reason);
 }
 
 bool ModbusLink::reopen() {
@@ -177,8 +169,12 @@ bool ModbusLink::reopen() {
         rideOutSpent_ = false;
         return true;
     }
+    return failOpen(LinkFault::DeviceGone, endpoint, reason);
+}
+
+bool ModbusLink::failOpen(LinkFault fault, const LinkEndpoint& endpoint, const QString& reason) {
     failure_ = LinkFailure{};
-    failure_.fault = LinkFault::DeviceGone;
+    failure_.fault = fault;
     failure_.functionCode = function_;
     failure_.slave = slave_;
     failure_.device = endpoint.device;

@@ -69,6 +69,7 @@ private:
     // The port went away after an open: waits up to rideOutSeconds for the device to come
     // back under the path first opened.
     bool reopen();
+    bool failOpen(LinkFault fault, const LinkEndpoint& endpoint, const QString& reason);
     bool yieldAndLook();
     bool beginTransaction(int functionCode, int slave);
     // A stopped transaction's answer may still be arriving; the next one waits for it before
