@@ -122,7 +122,7 @@ MeterResult Collector::whole(int slave, const QString& fileName, LogAnswerSink* 
     download.setAnswerSink(sink);
     if (options_.isoTimestamps)
         download.decoder().useIsoTimestamps();
-    switch (download.run()) {
+    switch (download.run(session)) {
     case DownloadLog::Completed:
         break;
     case DownloadLog::Empty:
@@ -260,7 +260,7 @@ MeterResult Collector::append(int slave, const QString& fileName, LogAnswerSink*
 
     LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
-    LogTailReader reader(link_, pump_, slave, view_);
+    LogTailReader reader(session, pump_, slave, view_);
     reader.setAnswerSink(sink);
     LogTailReader::Head head;
     if (!reader.readHead(head))

@@ -8,6 +8,8 @@
 #include "modbus/modbus_link.h"
 #include "settings/settings.h"
 
+#include <optional>
+
 namespace meterlink {
 
 namespace {
@@ -61,16 +63,17 @@ bool DownloadLog::silentMeter(const LinkFailure& failure) {
 }
 
 bool DownloadLog::readChannel(int k, int attempts) {
-    bool read = false;
-    for (int attempt = 1; attempt <= attempts && !read && !link_.aborted(); ++attempt)
-        read = link_.ReadLogBlock(settings_.SlaveId, channelBank, 128 + k, 0,
-                                  channelConfigLength) == -1;
-    if (!read)
+    std::optional<QByteArray> config;
+    for (int attempt = 1; attempt <= attempts && !config && !link_.aborted(); ++attempt) {
+        if (LinkAnswer answer = session_->ReadLogBlock(settings_.SlaveId, channelBank, 128 + k, 0,
+                                                       channelConfigLength))
+            config = std::move(answer.data);
+    }
+    if (!config)
         return false; // the flag keeps its value from the previous download
     if (sink_)
-        sink_->channelRead(k, link_.state().ResponseData);
-    const QByteArray name =
-        StripHighChars(link_.state().ResponseData.mid(channelNameOffset, channelNameLength));
+        sink_->channelRead(k, *config);
+    const QByteArray name = StripHighChars(config->mid(channelNameOffset, channelNameLength));
     const QString text = QString::fromLatin1(name);
     panel_.setText3(k - 1, text);
     if (text.isEmpty() || text == QLatin1String("Not Used")) {
@@ -89,8 +92,9 @@ bool DownloadLog::readBlock(qint32 offset, qint32 length, QByteArray& block) {
     // An odd byte count cannot be asked for in words; the extra byte is half a record at most.
     const int words = (length + 1) / 2;
     for (int attempt = 1; attempt <= attemptsPerBlock && !link_.aborted(); ++attempt) {
-        if (link_.ReadLogBlock(settings_.SlaveId, bank, addressHi, 0, words) == -1) {
-            block = link_.state().ResponseData;
+        LinkAnswer answer = session_->ReadLogBlock(settings_.SlaveId, bank, addressHi, 0, words);
+        if (answer) {
+            block = std::move(answer.data);
             return true;
         }
     }
@@ -110,15 +114,28 @@ qint16 DownloadLog::finish(qint16 result) {
 }
 
 qint16 DownloadLog::run() {
+    LinkSession session(link_);
+    return run(session);
+}
+
+qint16 DownloadLog::run(LinkSession& session) {
+    session_ = &session;
+    const qint16 result = download();
+    session_ = nullptr;
+    return result;
+}
+
+qint16 DownloadLog::download() {
     failureReason_.clear();
     memoryWarning_.clear();
     panel_.setProgress(0.0f);
 
     qint16 result = Failed;
     qint32 total = 0; // T; stays 0 when the state block gives none
-    if (link_.ReadHoldingRegisters(settings_.SlaveId, 0, meter::LoggerStateRegister,
-                                   meter::LoggerStateRegisters) == -1) {
-        const QByteArray state = link_.state().ResponseData;
+    const LinkAnswer stateAnswer = session_->ReadHoldingRegisters(
+        settings_.SlaveId, 0, meter::LoggerStateRegister, meter::LoggerStateRegisters);
+    if (stateAnswer) {
+        const QByteArray& state = stateAnswer.data;
         if (sink_)
             sink_->stateBlockRead(state);
         const qint32 length = logLength(state);

@@ -15,6 +15,7 @@ struct LinkFailure;
 class EventPump;
 class GridModel;
 class LogAnswerSink;
+class LinkSession;
 class ModbusLink;
 struct Settings;
 
@@ -35,6 +36,8 @@ public:
     // The whole download: 0 completed, 1 the log is empty, 2 failed (see failureReason()).
     // Expects a cleared grid. An abort() of the link's session ends it with 2 once the
     // transaction in progress has returned.
+    qint16 run(LinkSession& session);
+    // The same in a session of its own (refused when another is open).
     qint16 run();
 
     // Channel k (1..8): -1 when its name heads column k + 1. Kept from download to download.
@@ -65,10 +68,12 @@ private:
     bool readChannel(int k, int attempts); // whether the name was read
     void writeHeader(int column, const QString& text);
     bool readBlock(qint32 offset, qint32 length, QByteArray& block);
+    qint16 download();
     qint16 finish(qint16 result);
     bool stopped();
 
     ModbusLink& link_;
+    LinkSession* session_ = nullptr; // the one run() was given, while it runs
     EventPump& pump_;
     const Settings& settings_;
     GridModel& grid_;

@@ -10,67 +10,81 @@
 #include "modbus/meter_registers.h"
 #include "modbus/modbus_link.h"
 
+#include <optional>
+
 namespace meterlink {
 
 using namespace logger_memory;
 
-LogTailReader::LogTailReader(ModbusLink& link, EventPump& pump, int slave, DownloadPanel& panel)
-    : link_(link), pump_(pump), slave_(slave), panel_(panel) {}
+LogTailReader::LogTailReader(LinkSession& session, EventPump& pump, int slave, DownloadPanel& panel)
+    : session_(session), pump_(pump), slave_(slave), panel_(panel) {}
 
 bool LogTailReader::readLog(qint32 offset, qint32 length, QByteArray& block) {
     const int bank = meter::FirstLogBank + offset / DownloadLog::bankBytes;
     const int addressHi = 128 + (offset % DownloadLog::bankBytes) / 256;
-    for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !link_.aborted(); ++attempt) {
-        if (link_.ReadLogBlock(slave_, bank, addressHi, 0, (length + 1) / 2) == -1) {
-            block = link_.state().ResponseData;
+    LinkFailure failure;
+    // After a stop the first attempt is refused at once, sending nothing: that is the reason.
+    for (int attempt = 1;
+         attempt <= DownloadLog::attemptsPerBlock && (attempt == 1 || !session_.aborted());
+         ++attempt) {
+        LinkAnswer answer = session_.ReadLogBlock(slave_, bank, addressHi, 0, (length + 1) / 2);
+        if (answer) {
+            block = std::move(answer.data);
             return true;
         }
+        failure = answer.failure;
     }
     failureReason_ = QStringLiteral("Log block at byte %1 failed %2 times: %3")
                          .arg(offset)
                          .arg(DownloadLog::attemptsPerBlock)
-                         .arg(describe(link_.lastFailure()));
+                         .arg(describe(failure));
     return false;
 }
 
 bool LogTailReader::readHead(Head& head) {
     failureReason_.clear();
-    if (link_.ReadHoldingRegisters(slave_, 0, meter::LoggerStateRegister,
-                                   meter::LoggerStateRegisters) != -1) {
+    const LinkAnswer state = session_.ReadHoldingRegisters(slave_, 0, meter::LoggerStateRegister,
+                                                           meter::LoggerStateRegisters);
+    if (!state) {
         failureReason_ =
-            QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
-        if (DownloadLog::silentMeter(link_.lastFailure()))
+            QStringLiteral("Reading the logger state: %1").arg(describe(state.failure));
+        if (DownloadLog::silentMeter(state.failure))
             failureReason_ += QStringLiteral(". ") + DownloadLog::silentMeterHint();
         return false;
     }
     if (sink_)
-        sink_->stateBlockRead(link_.state().ResponseData);
-    const auto length = logLengthFromStateBlock(link_.state().ResponseData, &failureReason_);
+        sink_->stateBlockRead(state.data);
+    const auto length = logLengthFromStateBlock(state.data, &failureReason_);
     if (!length)
         return false;
     head.logLength = *length;
-    head.memoryWarning = nearlyFullWarning(link_.state().ResponseData);
+    head.memoryWarning = nearlyFullWarning(state.data);
     if (head.logLength == 0)
         return true;
     pump_.yield();
     for (int k = 1; k <= channelCount; ++k) {
-        bool read = false;
-        for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !read && !link_.aborted();
-             ++attempt)
-            read = link_.ReadLogBlock(slave_, meter::ChannelBank, 128 + k, 0,
-                                      channelConfigLength) == -1;
-        if (!read) {
+        std::optional<QByteArray> config;
+        LinkFailure failure;
+        for (int attempt = 1; attempt <= DownloadLog::attemptsPerBlock && !config &&
+                              (attempt == 1 || !session_.aborted());
+             ++attempt) {
+            LinkAnswer answer =
+                session_.ReadLogBlock(slave_, meter::ChannelBank, 128 + k, 0, channelConfigLength);
+            if (answer)
+                config = std::move(answer.data);
+            failure = answer.failure;
+        }
+        if (!config) {
             // A whole download would leave the channel out; appending to a file that has it
             // would mix two layouts.
-            failureReason_ = QStringLiteral("Reading channel %1's name: %2")
-                                 .arg(k)
-                                 .arg(describe(link_.lastFailure()));
+            failureReason_ =
+                QStringLiteral("Reading channel %1's name: %2").arg(k).arg(describe(failure));
             return false;
         }
         if (sink_)
-            sink_->channelRead(k, link_.state().ResponseData);
-        const QString name = QString::fromLatin1(DownloadLog::StripHighChars(
-            link_.state().ResponseData.mid(channelNameOffset, channelNameLength)));
+            sink_->channelRead(k, *config);
+        const QString name = QString::fromLatin1(
+            DownloadLog::StripHighChars(config->mid(channelNameOffset, channelNameLength)));
         head.names[size_t(k - 1)] = name;
         head.channelInUse[size_t(k)] = name.isEmpty() || name == QLatin1String("Not Used") ? 0 : -1;
         panel_.setText3(k - 1, name);

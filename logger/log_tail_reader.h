@@ -12,7 +12,7 @@ class DownloadPanel;
 class EventPump;
 class GridModel;
 class LogAnswerSink;
-class ModbusLink;
+class LinkSession;
 class RecordDecoder;
 
 // The reads an appending download makes: the log's length, names and first record, then
@@ -28,7 +28,8 @@ public:
         QString memoryWarning; // see nearlyFullWarning
     };
 
-    LogTailReader(ModbusLink& link, EventPump& pump, int slave, DownloadPanel& panel);
+    // Reads in `session`, which must outlive the reader.
+    LogTailReader(LinkSession& session, EventPump& pump, int slave, DownloadPanel& panel);
 
     // The state block, the eight names and (for a log that is not empty) the first record.
     bool readHead(Head& head);
@@ -58,7 +59,7 @@ public:
 private:
     bool readLog(qint32 offset, qint32 length, QByteArray& block);
 
-    ModbusLink& link_;
+    LinkSession& session_;
     EventPump& pump_;
     int slave_;
     DownloadPanel& panel_;
