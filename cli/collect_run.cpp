@@ -11,7 +11,7 @@
 #include "logger/download_log.h"
 #include "logger/grid_model.h"
 #include "logger/log_image.h"
-#include "logger/log_tail_reader.h"
+#include "logger/log_reader.h"
 #include "logger/record_decoder.h"
 #include "modbus/modbus_link.h"
 #include "settings/settings.h"
@@ -135,8 +135,8 @@ MeterResult Collector::whole(int slave, const QString& fileName, LogAnswerSink* 
     QString why;
     if (options_.isoTimestamps)
         setIsoYears(grid, 2, download.LastGridRow(), QDate(), now_);
-    const QByteArray bytes =
-        csvBytes(grid, download.LastGridRow(), download.channelFlags(), systemCsvCodePage(), dialect());
+    const QByteArray bytes = csvBytes(grid, download.LastGridRow(), download.channelFlags(),
+                                      systemCsvCodePage(), dialect());
     if (!writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + bytes : bytes, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
@@ -199,7 +199,7 @@ QString notAsLeft(const QString& statePath, std::optional<AppendState>& state, Q
 }
 
 // What tells a restarted log, in words; empty when the log only grew or stayed.
-QString restartReason(const AppendState& state, const LogTailReader::Head& head) {
+QString restartReason(const AppendState& state, const LogReader::Head& head) {
     QStringList changed;
     if (head.logLength < state.logLength)
         changed << QStringLiteral("its length went from %1 to %2 bytes")
@@ -260,10 +260,10 @@ MeterResult Collector::append(int slave, const QString& fileName, LogAnswerSink*
 
     LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
-    LogTailReader reader(link_, pump_, slave, view_);
+    LogReader reader(link_, slave, view_);
     reader.setAnswerSink(sink);
-    LogTailReader::Head head;
-    if (!reader.readHead(head))
+    LogReader::Head head;
+    if (!reader.readHead(head, pump_))
         return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
     if (head.logLength == 0)
         return fail(ExitEmptyLog, QStringLiteral("0 Records Available"), QString());
@@ -291,16 +291,16 @@ MeterResult Collector::append(int slave, const QString& fileName, LogAnswerSink*
         target = freeCounterName(fileName);
 
     GridModel grid;
-    LogTailReader::writeHeader(grid, head);
+    LogReader::writeHeader(grid, head);
     RecordDecoder decoder(grid, QLocale(form.localeName));
     if (form.isoTimestamps)
         decoder.useIsoTimestamps();
     else
         decoder.useTimestampPatterns(form.datePattern, form.timePattern);
     qint32 lastGridRow = 1;
-    LogTailReader::Seam seam;
-    if (!reader.readBlocks(state ? state->seamBlock : 0, head.logLength, decoder, lastGridRow,
-                           seam))
+    LogReader::Seam seam;
+    if (!reader.readBlocks(state ? state->seamBlock : 0, head.logLength, decoder, lastGridRow, seam,
+                           &pump_))
         return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
     view_.setStatusText(QStringLiteral("Completed Download."));
     view_.setProgress(100.0f);
@@ -315,7 +315,8 @@ MeterResult Collector::append(int slave, const QString& fileName, LogAnswerSink*
         form.encoding == QLatin1String("utf-8") ? CodePage() : systemCsvCodePage();
     const QByteArray header = csvBytes(grid, 1, head.channelInUse, codePage, formDialect);
     const QByteArray rows = csvBytes(grid, lastGridRow, head.channelInUse, codePage, formDialect);
-    const QByteArray beforeSeam = csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage, formDialect);
+    const QByteArray beforeSeam =
+        csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage, formDialect);
     // The rows from the seam block on are written again: the block may have gained
     // readings for the row at the seam.
     const QByteArray kept = state ? csv.left(state->seamOffset)
@@ -451,11 +452,11 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         if (stopped())
             break; // the runner says so; a meter done before the stop keeps its file
         if (several)
-            printLine(console.out,
-                      QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome) +
-                          (newest.isEmpty() ? QString() : QStringLiteral(", ") + newest) +
-                          (result.warning.isEmpty() ? QString()
-                                                    : QStringLiteral(". ") + result.warning));
+            printLine(
+                console.out,
+                QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome) +
+                    (newest.isEmpty() ? QString() : QStringLiteral(", ") + newest) +
+                    (result.warning.isEmpty() ? QString() : QStringLiteral(". ") + result.warning));
         else {
             if (!newest.isEmpty())
                 printLine(console.out, newest);

@@ -1,5 +1,6 @@
 #include "logger/append_state.h"
 
+#include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 
 #include <QCryptographicHash>
@@ -14,8 +15,8 @@ namespace meterlink {
 
 namespace {
 
+using logger_memory::blockBytes;
 constexpr int maxStateBytes = 16 * 1024;
-constexpr int blockBytes = 1024;
 constexpr int recordBytes = 8;
 // Banks 8 to 255 of 16 KB: the most a state block can announce.
 constexpr qint64 maxLogLength = 248LL * 16384;

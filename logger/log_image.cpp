@@ -1,8 +1,8 @@
 #include "logger/log_image.h"
 
 #include "logger/csv_export.h"
-#include "logger/download_log.h"
 #include "logger/grid_model.h"
+#include "logger/log_reader.h"
 #include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 
@@ -178,13 +178,13 @@ std::optional<QByteArray> LogImage::logBytes(QString* why) const {
     if (!length)
         return std::nullopt;
     QByteArray log;
-    for (qint32 offset = 0; offset < *length; offset += DownloadLog::blockBytes) {
+    for (qint32 offset = 0; offset < *length; offset += blockBytes) {
         const auto block = logBlocks.find(offset);
         if (block == logBlocks.end()) {
             *why = QStringLiteral("it lacks the log block at byte %1").arg(offset);
             return std::nullopt;
         }
-        log += block->second.left(qMin<qint32>(DownloadLog::blockBytes, *length - offset));
+        log += block->second.left(qMin<qint32>(blockBytes, *length - offset));
     }
     return log;
 }
@@ -210,7 +210,7 @@ std::optional<QByteArray> LogImage::csv(const QLocale& locale, bool isoTimestamp
         if (!answer)
             continue;
         const QString name = QString::fromLatin1(
-            DownloadLog::StripHighChars(answer->mid(channelNameOffset, channelNameLength)));
+            LogReader::StripHighChars(answer->mid(channelNameOffset, channelNameLength)));
         if (name.isEmpty() || name == QLatin1String("Not Used"))
             continue;
         inUse[size_t(k)] = -1;
@@ -220,7 +220,7 @@ std::optional<QByteArray> LogImage::csv(const QLocale& locale, bool isoTimestamp
     if (isoTimestamps)
         decoder.useIsoTimestamps();
     qint32 lastGridRow = 1;
-    for (qint32 offset = 0; offset < *length; offset += DownloadLog::blockBytes) {
+    for (qint32 offset = 0; offset < *length; offset += blockBytes) {
         const auto block = logBlocks.find(offset);
         if (block == logBlocks.end()) {
             *why = QStringLiteral("it lacks the log block at byte %1").arg(offset);
