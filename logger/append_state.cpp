@@ -240,6 +240,19 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
     return state;
 }
 
+RecordDecoder formDecoder(GridModel& grid, const CsvForm& form, const QLocale& locale) {
+    RecordDecoder decoder(grid, locale);
+    if (form.isoTimestamps)
+        decoder.useIsoTimestamps();
+    else if (!form.datePattern.isEmpty() || !form.timePattern.isEmpty())
+        decoder.useTimestampPatterns(form.datePattern, form.timePattern);
+    return decoder;
+}
+
+RecordDecoder formDecoder(GridModel& grid, const CsvForm& form) {
+    return formDecoder(grid, form, QLocale(form.localeName));
+}
+
 CsvForm environmentCsvForm(bool isoTimestamps, bool byteOrderMark) {
     CsvForm form;
     form.isoTimestamps = isoTimestamps;

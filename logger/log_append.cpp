@@ -198,11 +198,7 @@ AppendOutcome LogAppend::run(int slave, const QString& fileName, const AppendRul
 
     GridModel grid;
     LogReader::writeHeader(grid, head);
-    RecordDecoder decoder(grid, QLocale(form.localeName));
-    if (form.isoTimestamps)
-        decoder.useIsoTimestamps();
-    else
-        decoder.useTimestampPatterns(form.datePattern, form.timePattern);
+    RecordDecoder decoder = formDecoder(grid, form);
     qint32 lastGridRow = 1;
     LogReader::Seam seam;
     if (!reader.readBlocks(state ? state->seamBlock : 0, head.logLength, decoder, lastGridRow, seam,

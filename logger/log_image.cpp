@@ -1,5 +1,6 @@
 #include "logger/log_image.h"
 
+#include "logger/append_state.h"
 #include "logger/csv_export.h"
 #include "logger/grid_model.h"
 #include "logger/log_reader.h"
@@ -216,9 +217,9 @@ std::optional<QByteArray> LogImage::csv(const QLocale& locale, bool isoTimestamp
         inUse[size_t(k)] = -1;
         grid.setTextMatrix(1, k + 1, name);
     }
-    RecordDecoder decoder(grid, locale);
-    if (isoTimestamps)
-        decoder.useIsoTimestamps();
+    CsvForm form;
+    form.isoTimestamps = isoTimestamps;
+    RecordDecoder decoder = formDecoder(grid, form, locale);
     qint32 lastGridRow = 1;
     for (qint32 offset = 0; offset < *length; offset += blockBytes) {
         const auto block = logBlocks.find(offset);

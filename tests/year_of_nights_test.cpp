@@ -61,11 +61,7 @@ QByteArray wholeCsv(const QByteArray& bytes, const CsvForm& form) {
         head.channelInUse[size_t(k)] = log.channelInUse(k) ? -1 : 0;
     }
     LogReader::writeHeader(grid, head);
-    RecordDecoder decoder(grid, QLocale(form.localeName));
-    if (form.isoTimestamps)
-        decoder.useIsoTimestamps();
-    else
-        decoder.useTimestampPatterns(form.datePattern, form.timePattern);
+    RecordDecoder decoder = formDecoder(grid, form);
     qint32 row = 1;
     for (qsizetype offset = 0; offset < bytes.size(); offset += 1024)
         decoder.DecodeRecord(bytes.mid(offset, 1024), row);
