@@ -94,7 +94,7 @@ MeterResult Collector::whole(int slave, const QString& fileName, LogAnswerSink* 
     download.setAnswerSink(sink);
     if (options_.isoTimestamps)
         download.decoder().useIsoTimestamps();
-    switch (download.run()) {
+    switch (download.run(session)) {
     case DownloadLog::Completed:
         break;
     case DownloadLog::Empty:

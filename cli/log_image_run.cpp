@@ -78,9 +78,12 @@ QString newestRecordNote(ModbusLink& link, const LogImage& image, const QDateTim
         // The 256-byte page that holds the last record, up to its end.
         const qint32 last = *length - RecordDecoder::recordSize;
         const int bytes = last % 256 + RecordDecoder::recordSize;
-        if (link.ReadLogBlock(image.slave, meter::FirstLogBank + last / DownloadLog::bankBytes,
-                              128 + last % DownloadLog::bankBytes / 256, 0, (bytes + 1) / 2) == -1)
-            moment = newestRecord(link.state().ResponseData.left(bytes));
+        LinkSession session(link);
+        const LinkAnswer answer =
+            session.ReadLogBlock(image.slave, meter::FirstLogBank + last / DownloadLog::bankBytes,
+                                 128 + last % DownloadLog::bankBytes / 256, 0, (bytes + 1) / 2);
+        if (answer)
+            moment = newestRecord(answer.data.left(bytes));
     }
     return moment ? newestRecordText(*moment, now) : QString();
 }

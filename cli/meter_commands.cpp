@@ -17,8 +17,8 @@ void MeterCommands::print(QIODevice& device, const QString& line) {
     device.write(line.toUtf8() + '\n');
 }
 
-QString MeterCommands::failureText() const {
-    const QString reason = describe(link_.lastFailure());
+QString MeterCommands::failureText(const LinkFailure& failure) {
+    const QString reason = describe(failure);
     return reason.isEmpty() ? QStringLiteral("the transaction failed") : reason;
 }
 
@@ -31,21 +31,23 @@ QString MeterCommands::registerLine(int address, quint8 high, quint8 low) {
 }
 
 int MeterCommands::readRegisters(int address, int count, int repeat) {
-    const LinkSession session(link_);
+    LinkSession session(link_);
     const double cpuBefore = processCpuSeconds();
     QElapsedTimer wall;
     wall.start();
     for (int n = 1; n <= repeat; ++n) {
-        if (link_.ReadHoldingRegisters(slave_, address / 256, address % 256, count) != -1) {
+        const LinkAnswer answer =
+            session.ReadHoldingRegisters(slave_, address / 256, address % 256, count);
+        if (!answer) {
             print(err_, QStringLiteral("meterlink-cli: read %1 of %2 failed: %3")
                             .arg(n)
                             .arg(repeat)
-                            .arg(failureText()));
+                            .arg(failureText(answer.failure)));
             return ExitLinkFailed;
         }
         if (n > 1)
             continue;
-        const QByteArray data = link_.state().ResponseData;
+        const QByteArray& data = answer.data;
         for (int i = 0; i + 1 < data.size(); i += 2)
             print(out_, registerLine(address + i / 2, quint8(data[i]), quint8(data[i + 1])));
         print(out_, QStringLiteral("text: \"%1\"").arg(printableMeterText(data)));
@@ -64,17 +66,19 @@ int MeterCommands::readRegisters(int address, int count, int repeat) {
 }
 
 int MeterCommands::pressKeys(const QString& keys) {
-    const LinkSession session(link_);
+    LinkSession session(link_);
     for (int i = 0; i < keys.size(); ++i) {
         const QChar key = keys.at(i);
         // The key's character in the high byte, 255 in the low one.
         const quint16 value = quint16(quint8(key.toLatin1()) << 8 | 0xFF);
-        if (link_.writeRegisters(slave_, meter::KeyRegister, {value}) != -1) {
+        const LinkAnswer answer =
+            session.WriteMultipleRegisters(slave_, meter::KeyRegister, {value});
+        if (!answer) {
             print(err_, QStringLiteral("meterlink-cli: key %1 (%2 of %3) was not taken: %4")
                             .arg(key)
                             .arg(i + 1)
                             .arg(keys.size())
-                            .arg(failureText()));
+                            .arg(failureText(answer.failure)));
             if (i > 0)
                 print(err_, QStringLiteral("meterlink-cli: keys pressed: %1").arg(keys.left(i)));
             return ExitLinkFailed;
@@ -86,16 +90,18 @@ int MeterCommands::pressKeys(const QString& keys) {
 
 std::array<std::optional<QString>, MeterCommands::displayLines>
 MeterCommands::readDisplay(QString* why) {
-    const LinkSession session(link_);
+    LinkSession session(link_);
     std::array<std::optional<QString>, displayLines> lines;
     for (int n = 0; n < displayLines; ++n) {
         // Every line is read even after one failed, as the display tab does.
-        if (link_.ReadHoldingRegisters(
-                slave_, 0, meter::FirstDisplayRegister + meter::RegistersPerDisplayLine * n,
-                meter::RegistersPerDisplayLine) == -1) {
-            lines[size_t(n)] = printableMeterText(CleanDisplayText(link_.state().ResponseData));
+        const LinkAnswer answer = session.ReadHoldingRegisters(
+            slave_, 0, meter::FirstDisplayRegister + meter::RegistersPerDisplayLine * n,
+            meter::RegistersPerDisplayLine);
+        if (answer) {
+            lines[size_t(n)] = printableMeterText(CleanDisplayText(answer.data));
         } else if (why && why->isEmpty()) {
-            *why = QStringLiteral("display line %1: %2").arg(n + 1).arg(failureText());
+            *why =
+                QStringLiteral("display line %1: %2").arg(n + 1).arg(failureText(answer.failure));
         }
     }
     return lines;

@@ -11,6 +11,7 @@
 
 namespace meterlink {
 
+struct LinkFailure;
 class ModbusLink;
 
 // The register commands of meterlink-cli on a link: each returns its exit status and
@@ -37,7 +38,7 @@ public:
 
 private:
     void print(QIODevice& device, const QString& line);
-    QString failureText() const;
+    static QString failureText(const LinkFailure& failure);
 
     ModbusLink& link_;
     int slave_;

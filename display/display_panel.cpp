@@ -24,33 +24,31 @@ bool DisplayPanel::refresh() {
         ++skippedTicks_;
         return false;
     }
-    PollDisplay();
+    PollDisplay(session);
     return true;
 }
 
-void DisplayPanel::PollDisplay() {
+void DisplayPanel::PollDisplay(LinkSession& session) {
     if (!keys_.isEmpty())
-        sendOldestKey();
+        sendOldestKey(session);
     // After an abort the remaining reads fail at once and the lines keep their text.
     for (int index = 0; index < LineCount; ++index)
-        readLine(index);
+        readLine(session, index);
 }
 
-void DisplayPanel::sendOldestKey() {
+void DisplayPanel::sendOldestKey(LinkSession& session) {
     // The key's character in the high byte, 255 in the low one.
     const quint16 value = quint16(static_cast<unsigned char>(keys_.first()) << 8 | 0xFF);
-    if (link_.writeRegisters(settings_.SlaveId, meter::KeyRegister, {value}) == -1)
+    if (session.WriteMultipleRegisters(settings_.SlaveId, meter::KeyRegister, {value}))
         keys_.removeFirst();
 }
 
-void DisplayPanel::readLine(int index) {
-    if (link_.ReadHoldingRegisters(settings_.SlaveId, 0,
-                                   meter::FirstDisplayRegister +
-                                       meter::RegistersPerDisplayLine * index,
-                                   meter::RegistersPerDisplayLine) != -1) {
-        return; // the line keeps its text
-    }
-    showLine(index, displayLineText(CleanDisplayText(link_.state().ResponseData)));
+void DisplayPanel::readLine(LinkSession& session, int index) {
+    const LinkAnswer answer = session.ReadHoldingRegisters(
+        settings_.SlaveId, 0, meter::FirstDisplayRegister + meter::RegistersPerDisplayLine * index,
+        meter::RegistersPerDisplayLine);
+    if (answer) // else the line keeps its text
+        showLine(index, displayLineText(CleanDisplayText(answer.data)));
 }
 
 void DisplayPanel::showLine(int index, const QString& text) {

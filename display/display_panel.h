@@ -9,6 +9,7 @@
 namespace meterlink {
 
 class DisplayView;
+class LinkSession;
 class ModbusLink;
 struct Settings;
 
@@ -30,8 +31,9 @@ public:
     // waiting). Then the refresh is skipped whole. True when it polled.
     bool refresh();
 
-    // One refresh: the oldest key to the key register, then the four display lines.
-    void PollDisplay();
+    // One refresh in `session`: the oldest key to the key register, then the four display
+    // lines.
+    void PollDisplay(LinkSession& session);
 
     // Leaving the display tab stops the ticks; entering it blanks the lines and starts them.
     void tabChanged(int previousTab, int currentTab);
@@ -42,8 +44,8 @@ public:
     int skippedTicks() const { return skippedTicks_; }
 
 private:
-    void sendOldestKey();
-    void readLine(int index);
+    void sendOldestKey(LinkSession& session);
+    void readLine(LinkSession& session, int index);
     void showLine(int index, const QString& text);
 
     ModbusLink& link_;

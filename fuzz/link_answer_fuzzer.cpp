@@ -29,18 +29,17 @@ int headerBytes(Function function) {
     return function == LogBlock ? 7 : 3;
 }
 
-qint16 runTransaction(ModbusLink& link, Function function, int parameter) {
+LinkAnswer runTransaction(ModbusLink& link, Function function, int parameter) {
+    LinkSession session(link);
     switch (function) {
     case Read:
-        return link.ReadHoldingRegisters(1, 0, 76, parameter);
+        return session.ReadHoldingRegisters(1, 0, 76, parameter);
     case Write:
-        link.state().WriteHiBytes[1] = 0x45;
-        link.state().WriteLoBytes[1] = 0xFF;
-        return link.WriteMultipleRegisters(1, 209, 1, 2);
+        return session.WriteMultipleRegisters(1, 209, {0x45FF});
     case LogBlock:
-        return link.ReadLogBlock(1, 8, 0x80, 0, parameter);
+        return session.ReadLogBlock(1, 8, 0x80, 0, parameter);
     }
-    return 0;
+    return {};
 }
 
 } // namespace
@@ -78,9 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const LinkEndpoint line{QStringLiteral("line"), shape.slowLine ? 1200 : 38400, QString()};
     ModbusLink link(port, clock, pump, [line] { return line; });
 
-    const qint16 result = runTransaction(link, shape.function, shape.parameter);
-    fuzzCheck(result == -1 || result == 0, "a transaction returns -1 or 0");
-    fuzzCheck(!link.busy(), "the link is free after a transaction");
+    const LinkAnswer result = runTransaction(link, shape.function, shape.parameter);
+    fuzzCheck(!link.busy() && !link.inSession(), "the link is free after a transaction");
 
     // Every wait is bounded: a few seconds plus the time the bytes need on the line. Passing
     // midnight restarts the references once, and the wait counts again from there.
@@ -91,12 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // What went on the wire: the answer once per answered send.
     const QByteArray wire = answer.repeated(answered);
-    if (result == -1) {
+    if (result) {
         fuzzCheck(link.lastFailure().fault == LinkFault::None, "success leaves no failure");
-        const QByteArray& response = link.state().ResponseData;
+        const QByteArray& response = result.data;
         const int header = headerBytes(shape.function);
         if (shape.function == Write) {
             fuzzCheck(crc16(wire.left(8)) == 0, "a write succeeds only on a correct CRC");
+            fuzzCheck(response.isEmpty(), "a write's answer has no data");
         } else {
             const int taken = header + int(response.size()) + 2;
             fuzzCheck(wire.size() >= taken, "the response came from the wire");
@@ -105,14 +104,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       "the response's data are the bytes after its header");
         }
     } else {
-        fuzzCheck(link.lastFailure().fault != LinkFault::None, "a failure has a reason");
-        fuzzCheck(!describe(link.lastFailure()).isEmpty(), "the reason has words");
+        fuzzCheck(result.data.isEmpty(), "a failure has no data");
+        fuzzCheck(result.failure.fault == link.lastFailure().fault, "the answer says why");
+        fuzzCheck(!describe(result.failure).isEmpty(), "the reason has words");
     }
 
     // Whatever came before, once the line is quiet the next transaction works.
     fuzzed = false;
     clock.advance(10.0 + shape.delay + answered * answer.size() * port.byteTime());
-    fuzzCheck(link.ReadHoldingRegisters(1, 0, 24, 1) == -1, "the link recovers");
-    fuzzCheck(link.state().ResponseData == QByteArray::fromHex("1234"), "the next answer is read");
+    const LinkAnswer next = LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1);
+    fuzzCheck(next.ok(), "the link recovers");
+    fuzzCheck(next.data == QByteArray::fromHex("1234"), "the next answer is read");
     return 0;
 }

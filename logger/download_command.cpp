@@ -26,7 +26,7 @@ DownloadOutcome DownloadCommand::run() {
     grid_.Clear();
 
     DownloadOutcome outcome = DownloadOutcome::DownloadFailed;
-    switch (download_.run()) {
+    switch (download_.run(session)) {
     case DownloadLog::Completed:
         view_.setStatusText(QStringLiteral("Completed Download."));
         view_.setProgress(100.0f);
@@ -46,7 +46,7 @@ DownloadOutcome DownloadCommand::run() {
         outcome = DownloadOutcome::Empty;
         break;
     default:
-        if (link_.aborted()) {
+        if (session.aborted()) {
             // A stop is no failure of the meter: the file is left as it was, and the status
             // says all there is to say.
             view_.setStatusText(QStringLiteral("Download stopped"));

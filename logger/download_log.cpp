@@ -52,8 +52,8 @@ bool DownloadLog::readChannel(LogReader& reader, int k, int attempts) {
     return true;
 }
 
-bool DownloadLog::stopped() {
-    if (!link_.aborted())
+bool DownloadLog::stopped(const LogReader& reader) {
+    if (!reader.stopped())
         return false;
     failureReason_ = QStringLiteral("The download was stopped before it ended");
     return true;
@@ -65,10 +65,15 @@ qint16 DownloadLog::finish(qint16 result) {
 }
 
 qint16 DownloadLog::run() {
+    LinkSession session(link_);
+    return run(session);
+}
+
+qint16 DownloadLog::run(LinkSession& session) {
     failureReason_.clear();
     memoryWarning_.clear();
     panel_.setProgress(0.0f);
-    LogReader reader(link_, settings_.SlaveId, panel_);
+    LogReader reader(session, settings_.SlaveId, panel_);
     reader.setAnswerSink(sink_);
 
     qint32 total = 0; // T; stays 0 when the state block gives none
@@ -105,7 +110,7 @@ qint16 DownloadLog::run() {
     // answered, a name gets the attempts a log block gets; without one, one try each.
     const int channelAttempts = total > 0 ? attemptsPerBlock : 1;
     for (int k = 1; k <= channelCount; ++k) {
-        if (stopped())
+        if (stopped(reader))
             return finish(Failed);
         if (readChannel(reader, k, channelAttempts))
             silent = false;
@@ -130,13 +135,13 @@ qint16 DownloadLog::run() {
         reader.readBlock(0, 0);
         if (failureReason_.isEmpty())
             failureReason_ = QStringLiteral("The logger state was not read");
-        if (silent && !link_.aborted())
+        if (silent && !reader.stopped())
             failureReason_ += QStringLiteral(". ") + LogReader::silentMeterHint();
         return finish(Failed);
     }
     LogReader::Seam seam;
     if (!reader.readBlocks(0, total, decoder_, lastGridRow_, seam)) {
-        if (!stopped())
+        if (!stopped(reader))
             failureReason_ = reader.failureReason();
         return finish(Failed);
     }

@@ -15,6 +15,7 @@ namespace meterlink {
 class DownloadPanel;
 class EventPump;
 class GridModel;
+class LinkSession;
 class LogAnswerSink;
 class ModbusLink;
 struct Settings;
@@ -36,6 +37,8 @@ public:
     // The whole download: 0 completed, 1 the log is empty, 2 failed (see failureReason()).
     // Expects a cleared grid. An abort() of the link's session ends it with 2 once the
     // transaction in progress has returned.
+    qint16 run(LinkSession& session);
+    // The same in a session of its own (refused when another is open).
     qint16 run();
 
     // Channel k (1..8): -1 when its name heads column k + 1. Kept from download to download.
@@ -59,7 +62,7 @@ private:
     bool readChannel(LogReader& reader, int k, int attempts); // whether the name was read
     void writeHeader(int column, const QString& text);
     qint16 finish(qint16 result);
-    bool stopped();
+    bool stopped(const LogReader& reader);
 
     ModbusLink& link_;
     EventPump& pump_;

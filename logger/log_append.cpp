@@ -135,9 +135,9 @@ AppendOutcome LogAppend::fail(AppendOutcome::Kind kind, const QString& status,
 }
 
 // A stop is no failure of the meter; the caller reports it.
-QString LogAppend::readFailedText() const {
-    return link_.aborted() ? QStringLiteral("Download stopped")
-                           : QStringLiteral("Error in Downloading!!");
+QString LogAppend::readFailedText(const LogReader& reader) {
+    return reader.stopped() ? QStringLiteral("Download stopped")
+                            : QStringLiteral("Error in Downloading!!");
 }
 
 AppendOutcome LogAppend::run(int slave, const QString& fileName, const AppendRules& rules,
@@ -165,11 +165,11 @@ AppendOutcome LogAppend::run(int slave, const QString& fileName, const AppendRul
     // A stop aborts the session: its later transactions fail at once.
     LinkSession session(link_);
     view_.setStatusText(QStringLiteral("Downloading"));
-    LogReader reader(link_, slave, panel_);
+    LogReader reader(session, slave, panel_);
     reader.setAnswerSink(sink_);
     LogReader::Head head;
     if (!reader.readHead(head, pump_))
-        return fail(AppendOutcome::ReadFailed, readFailedText(), reader.failureReason());
+        return fail(AppendOutcome::ReadFailed, readFailedText(reader), reader.failureReason());
     if (head.logLength == 0)
         return fail(AppendOutcome::EmptyLog, QStringLiteral("0 Records Available"), QString());
 
@@ -203,7 +203,7 @@ AppendOutcome LogAppend::run(int slave, const QString& fileName, const AppendRul
     LogReader::Seam seam;
     if (!reader.readBlocks(state ? state->seamBlock : 0, head.logLength, decoder, lastGridRow, seam,
                            &pump_))
-        return fail(AppendOutcome::ReadFailed, readFailedText(), reader.failureReason());
+        return fail(AppendOutcome::ReadFailed, readFailedText(reader), reader.failureReason());
     view_.setStatusText(QStringLiteral("Completed Download."));
     view_.setProgress(100.0f);
     if (form.isoTimestamps)

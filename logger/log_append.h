@@ -11,6 +11,7 @@ class DownloadPanel;
 class DownloadView;
 class EventPump;
 class LogAnswerSink;
+class LogReader;
 class ModbusLink;
 
 // What an append does when it finds its file not as it left it.
@@ -61,7 +62,7 @@ public:
 
 private:
     AppendOutcome fail(AppendOutcome::Kind kind, const QString& status, const QString& reason);
-    QString readFailedText() const;
+    static QString readFailedText(const LogReader& reader);
 
     ModbusLink& link_;
     EventPump& pump_;

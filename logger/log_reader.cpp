@@ -13,15 +13,11 @@ namespace meterlink {
 
 using namespace logger_memory;
 
-LogReader::LogReader(ModbusLink& link, int slave, DownloadPanel& panel)
-    : link_(link), slave_(slave), panel_(panel) {}
+LogReader::LogReader(LinkSession& session, int slave, DownloadPanel& panel)
+    : session_(session), slave_(slave), panel_(panel) {}
 
 bool LogReader::stopped() const {
-    return link_.aborted();
-}
-
-const LinkFailure& LogReader::lastFailure() const {
-    return link_.lastFailure();
+    return session_.aborted();
 }
 
 QByteArray LogReader::StripHighChars(const QByteArray& text) {
@@ -49,24 +45,23 @@ bool LogReader::silentMeter(const LinkFailure& failure) {
 }
 
 bool LogReader::readRegisters(int addressHi, int addressLo, int count, QByteArray& answer) {
-    if (link_.ReadHoldingRegisters(slave_, addressHi, addressLo, count) != -1)
-        return false;
-    answer = link_.state().ResponseData;
-    return true;
+    LinkAnswer reply = session_.ReadHoldingRegisters(slave_, addressHi, addressLo, count);
+    lastFailure_ = reply.failure;
+    answer = std::move(reply.data);
+    return reply.ok();
 }
 
 bool LogReader::readLogBank(int bank, int addressHi, int words, QByteArray& answer) {
-    if (link_.ReadLogBlock(slave_, bank, addressHi, 0, words) != -1)
-        return false;
-    answer = link_.state().ResponseData;
-    return true;
+    LinkAnswer reply = session_.ReadLogBlock(slave_, bank, addressHi, 0, words);
+    lastFailure_ = reply.failure;
+    answer = std::move(reply.data);
+    return reply.ok();
 }
 
 std::optional<QByteArray> LogReader::readStateBlock() {
     QByteArray state;
     if (!readRegisters(0, meter::LoggerStateRegister, meter::LoggerStateRegisters, state)) {
-        failureReason_ =
-            QStringLiteral("Reading the logger state: %1").arg(describe(link_.lastFailure()));
+        failureReason_ = QStringLiteral("Reading the logger state: %1").arg(describe(lastFailure_));
         return std::nullopt;
     }
     if (sink_)
@@ -77,12 +72,11 @@ std::optional<QByteArray> LogReader::readStateBlock() {
 std::optional<QString> LogReader::readChannelName(int k, int attempts) {
     QByteArray answer;
     bool read = false;
-    for (int attempt = 1; attempt <= attempts && !read && !link_.aborted(); ++attempt)
+    for (int attempt = 1; attempt <= attempts && !read && (attempt == 1 || !stopped()); ++attempt)
         read = readLogBank(meter::ChannelBank, 128 + k, channelConfigLength, answer);
     if (!read) {
-        failureReason_ = QStringLiteral("Reading channel %1's name: %2")
-                             .arg(k)
-                             .arg(describe(link_.lastFailure()));
+        failureReason_ =
+            QStringLiteral("Reading channel %1's name: %2").arg(k).arg(describe(lastFailure_));
         return std::nullopt;
     }
     if (sink_)
@@ -99,14 +93,14 @@ std::optional<QByteArray> LogReader::readBlock(qint32 offset, qint32 length) {
     // An odd byte count cannot be asked for in words; the extra byte is half a record at most.
     const int words = (length + 1) / 2;
     QByteArray block;
-    for (int attempt = 1; attempt <= attemptsPerBlock && !link_.aborted(); ++attempt) {
+    for (int attempt = 1; attempt <= attemptsPerBlock && (attempt == 1 || !stopped()); ++attempt) {
         if (readLogBank(bank, addressHi, words, block))
             return block;
     }
     failureReason_ = QStringLiteral("Log block at byte %1 failed %2 times: %3")
                          .arg(offset)
                          .arg(attemptsPerBlock)
-                         .arg(describe(link_.lastFailure()));
+                         .arg(describe(lastFailure_));
     return std::nullopt;
 }
 
@@ -119,7 +113,7 @@ bool LogReader::readBlocks(qint32 from, qint32 logLength, RecordDecoder& decoder
         const auto block = readBlock(offset, qMin<qint32>(logLength - offset, blockBytes));
         if (!block)
             return false;
-        if (link_.aborted()) {
+        if (stopped()) {
             failureReason_ = QStringLiteral("The download was stopped before it ended");
             return false;
         }
@@ -142,7 +136,7 @@ bool LogReader::readHead(Head& head, EventPump& pump) {
     failureReason_.clear();
     const auto state = readStateBlock();
     if (!state) {
-        if (silentMeter(link_.lastFailure()))
+        if (silentMeter(lastFailure_))
             failureReason_ += QStringLiteral(". ") + silentMeterHint();
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logger/channel_flags.h"
+#include "modbus/link_failure.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,19 +14,21 @@ namespace meterlink {
 class DownloadPanel;
 class EventPump;
 class GridModel;
+class LinkSession;
 class LogAnswerSink;
-struct LinkFailure;
-class ModbusLink;
 class RecordDecoder;
 
 // The reads of one meter's logger that every download makes, whole or appending: the state
 // block, the channel names and the log in 1024-byte blocks, each with its attempts and, when
 // it fails, its reason; every answer used goes to the sink as it came (for a log image).
+// After a stop a read still makes its first try: the session refuses it at once, sending
+// nothing, and that is the reason.
 class LogReader {
 public:
     static constexpr int attemptsPerBlock = 3;
 
-    LogReader(ModbusLink& link, int slave, DownloadPanel& panel);
+    // Reads in `session`, which must outlive the reader.
+    LogReader(LinkSession& session, int slave, DownloadPanel& panel);
 
     // Handed every answer used, as it came; none by default.
     void setAnswerSink(LogAnswerSink* sink) { sink_ = sink; }
@@ -76,7 +79,8 @@ public:
     int blocksRead() const { return blocksRead_; }
     const QString& failureReason() const { return failureReason_; }
     bool stopped() const;
-    const LinkFailure& lastFailure() const;
+    // Why the reader's latest transaction failed (fault None after a success).
+    const LinkFailure& lastFailure() const { return lastFailure_; }
 
     // Keeps only the characters below 254 (the meter pads names with 254 and 255).
     static QByteArray StripHighChars(const QByteArray& text);
@@ -91,12 +95,13 @@ private:
     bool readRegisters(int addressHi, int addressLo, int count, QByteArray& answer);
     bool readLogBank(int bank, int addressHi, int words, QByteArray& answer);
 
-    ModbusLink& link_;
+    LinkSession& session_;
     int slave_;
     DownloadPanel& panel_;
     LogAnswerSink* sink_ = nullptr;
     int blocksRead_ = 0;
     QString failureReason_;
+    LinkFailure lastFailure_;
 };
 
 } // namespace meterlink

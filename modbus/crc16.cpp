@@ -4,33 +4,30 @@ namespace meterlink {
 
 namespace {
 
-constexpr std::array<CrcStep, 256> makeCrcSteps() {
-    std::array<CrcStep, 256> steps{};
+constexpr std::array<quint16, 256> makeCrcFolds() {
+    std::array<quint16, 256> folds{};
     for (int low = 0; low < 256; ++low) {
         int reg = low;
-        int bit = 0;
         for (int i = 0; i < 8; ++i) {
-            bit = reg & 1;
+            const int bit = reg & 1;
             reg >>= 1;
             if (bit) {
                 reg ^= 0xA001;
             }
         }
-        steps[size_t(low)].fold = quint16(reg);
-        steps[size_t(low)].lastBit = qint16(bit);
+        folds[size_t(low)] = quint16(reg);
     }
-    return steps;
+    return folds;
 }
 
 } // namespace
 
-const std::array<CrcStep, 256> crcSteps = makeCrcSteps();
+const std::array<quint16, 256> crcFolds = makeCrcFolds();
 
 quint16 crc16(const QByteArray& bytes) {
     quint16 crc = 0xFFFF;
-    qint16 lastBit = 0;
     for (const char c : bytes) {
-        crc = crcUpdate(crc, quint8(c), lastBit);
+        crc = crcUpdate(crc, quint8(c));
     }
     return crc;
 }

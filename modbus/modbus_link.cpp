@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace meterlink {
 
@@ -73,29 +74,28 @@ void ModbusLink::report(const QString& what) {
 }
 
 bool ModbusLink::beginSession() {
-    if (session_ != Session::None) {
+    if (sessionOpen_) {
         return false;
     }
-    session_ = Session::Explicit;
+    sessionOpen_ = true;
     aborted_ = false;
     return true;
 }
 
 void ModbusLink::endSession() {
-    session_ = Session::None;
+    sessionOpen_ = false;
     aborted_ = false;
 }
 
 void ModbusLink::abort() {
-    if (session_ != Session::None) {
+    if (sessionOpen_) {
         aborted_ = true;
     }
 }
 
 qint32 ModbusLink::CrcUpdate(qint32 value) {
     // Only byte values belong here; masking keeps the register within 16 bits whatever comes.
-    state_.CrcRegister =
-        crcUpdate(quint16(state_.CrcRegister), quint8(value & 0xFF), state_.CrcBit);
+    state_.CrcRegister = crcUpdate(quint16(state_.CrcRegister), quint8(value & 0xFF));
     return state_.CrcRegister;
 }
 
@@ -184,23 +184,7 @@ bool ModbusLink::failOpen(LinkFault fault, const LinkEndpoint& endpoint, const Q
     return false;
 }
 
-qint16 ModbusLink::OpenCommPort() {
-    if (busy_) {
-        // The running transaction owns the port; whatever it is, leave it alone.
-        return port_.isOpen() ? -1 : 0;
-    }
-    return openPort() ? -1 : 0;
-}
-
-qint16 ModbusLink::ReadResponseBytes(int count) {
-    if (busy_ || count <= 0) {
-        // Taking now would steal the running transaction's answer.
-        return 0;
-    }
-    return takeBytes(count);
-}
-
-qint16 ModbusLink::takeBytes(int count) {
+bool ModbusLink::takeBytes(int count) {
     // The start second matters only once the bytes are not there yet; the clock is not read
     // for every byte of an answer that has arrived.
     double start = -1.0;
@@ -209,27 +193,27 @@ qint16 ModbusLink::takeBytes(int count) {
             if (count == 1) {
                 char byte = 0;
                 if (port_.takeInto(&byte, 1) != 1) {
-                    return 0;
+                    return false;
                 }
                 if (state_.RxBytes.size() != 1) {
                     state_.RxBytes.resize(1);
                 }
                 state_.RxBytes.data()[0] = byte;
-                return -1;
+                return true;
             }
             QByteArray bytes = port_.take(count);
             if (bytes.size() != count) {
-                return 0;
+                return false;
             }
             state_.RxBytes = bytes;
-            return -1;
+            return true;
         }
         if (start < 0) {
             start = wholeSecond(now());
         }
         pump_.yield();
         if (aborted_) {
-            return 0;
+            return false;
         }
         const double t = now();
         if (t < start - 1.0) {
@@ -237,12 +221,12 @@ qint16 ModbusLink::takeBytes(int count) {
             start = wholeSecond(t);
         }
         if (t > start + byteTakeLimit) {
-            return 0;
+            return false;
         }
     }
 }
 
-qint16 ModbusLink::refuse(LinkFault fault, int functionCode, int slave) {
+LinkAnswer ModbusLink::refuse(LinkFault fault, int functionCode, int slave) {
     failure_ = LinkFailure{};
     failure_.fault = fault;
     failure_.functionCode = functionCode;
@@ -251,17 +235,17 @@ qint16 ModbusLink::refuse(LinkFault fault, int functionCode, int slave) {
     if (fault != LinkFault::Stopped) {
         report(describe(failure_));
     }
-    return 0;
+    return LinkAnswer{QByteArray(), failure_};
 }
 
-qint16 ModbusLink::refuseBusy(int functionCode, int slave) {
-    // The running transaction's state and failure stay as they are; only the trace hears of it.
+LinkAnswer ModbusLink::refuseBusy(int functionCode, int slave) {
+    // The line's owner keeps its state and failure; only the trace hears of it.
     LinkFailure refusal;
     refusal.fault = LinkFault::Busy;
     refusal.functionCode = functionCode;
     refusal.slave = slave;
     report(describe(refusal));
-    return 0;
+    return LinkAnswer{QByteArray(), refusal};
 }
 
 bool ModbusLink::yieldAndLook() {
@@ -331,15 +315,6 @@ bool ModbusLink::beginTransaction(int functionCode, int slave) {
     port_.discardInput();
     port_.discardOutput();
     return yieldAndLook();
-}
-
-void ModbusLink::sendRequest(QByteArray frame) {
-    state_.RequestCrcHi = (state_.CrcRegister & 0xFF00) / 256;
-    state_.RequestCrcLo = state_.CrcRegister & 0xFF;
-    frame.append(char(state_.RequestCrcLo));
-    frame.append(char(state_.RequestCrcHi));
-    request_ = frame;
-    writeFrame(false);
 }
 
 void ModbusLink::writeFrame(bool resend) {
@@ -468,7 +443,7 @@ void ModbusLink::traceAnswer(const char* note) {
 }
 
 bool ModbusLink::takeAnswerByte(int& value) {
-    if (takeBytes(1) != -1) {
+    if (!takeBytes(1)) {
         if (aborted_) {
             fail(LinkFault::Stopped);
             return false;
@@ -518,13 +493,13 @@ bool ModbusLink::takeResponseData(int count, qint32* eachByte) {
     return true;
 }
 
-qint16 ModbusLink::compareResponseCrc() {
+bool ModbusLink::compareResponseCrc() {
     state_.ResponseCrcHi = (state_.CrcRegister & 0xFF00) / 256;
     state_.ResponseCrcLo = state_.CrcRegister & 0xFF;
     int receivedLo = 0;
     int receivedHi = 0;
     if (!takeAnswerByte(receivedLo) || !takeAnswerByte(receivedHi)) {
-        return 0;
+        return false;
     }
     traceAnswer(nullptr);
     if (state_.ResponseCrcHi != receivedHi || state_.ResponseCrcLo != receivedLo) {
@@ -533,12 +508,12 @@ qint16 ModbusLink::compareResponseCrc() {
     return succeed();
 }
 
-qint16 ModbusLink::failWithAnswer(LinkFault fault) {
+bool ModbusLink::failWithAnswer(LinkFault fault) {
     const int code = exceptionCodeOf(answerBytes(), slave_, function_);
     return code >= 0 ? fail(LinkFault::Refused, code) : fail(fault);
 }
 
-qint16 ModbusLink::fail(LinkFault fault, int exceptionCode) {
+bool ModbusLink::fail(LinkFault fault, int exceptionCode) {
     failure_ = LinkFailure{};
     failure_.fault = fault;
     failure_.functionCode = function_;
@@ -550,10 +525,10 @@ qint16 ModbusLink::fail(LinkFault fault, int exceptionCode) {
     failure_.exceptionCode = exceptionCode;
     failure_.osReason = writeError_;
     report(describe(failure_));
-    return 0;
+    return false;
 }
 
-qint16 ModbusLink::succeed() {
+bool ModbusLink::succeed() {
     failure_ = LinkFailure{};
     failure_.functionCode = function_;
     failure_.slave = slave_;
@@ -561,7 +536,7 @@ qint16 ModbusLink::succeed() {
     failure_.baud = openedBaud_;
     failure_.sends = sends_;
     failure_.bytesTaken = int(answer_.size());
-    return -1;
+    return true;
 }
 
 int ModbusLink::expectedLength(const TransactionRow& row) const {
@@ -576,8 +551,8 @@ int ModbusLink::expectedLength(const TransactionRow& row) const {
     return 0;
 }
 
-qint16 ModbusLink::transact(const TransactionRow& row, int slave, int quantity, int startAddress,
-                            const QByteArray& request, bool argumentsFit) {
+LinkAnswer ModbusLink::transact(const TransactionRow& row, int slave, int quantity,
+                                const QByteArray& request, bool argumentsFit) {
     if (busy_) {
         return refuseBusy(row.functionCode, slave);
     }
@@ -590,49 +565,36 @@ qint16 ModbusLink::transact(const TransactionRow& row, int slave, int quantity, 
     if (!argumentsFit) {
         return refuse(LinkFault::BadArgument, row.functionCode, slave);
     }
-    const bool ownSession = session_ == Session::None;
-    if (ownSession) {
-        session_ = Session::OneTransaction;
-    }
-    const qint16 result = run(row, slave, quantity, startAddress, request);
-    if (result == 0) {
+    const bool ok = run(row, slave, quantity, request);
+    // The data leave with the answer, so no later caller finds them here.
+    QByteArray data = std::exchange(state_.ResponseData, QByteArray());
+    if (!ok) {
         noteStoppedAnswer(row);
+        data.clear();
     }
-    if (ownSession) {
-        endSession();
-    }
-    return result;
+    return LinkAnswer{std::move(data), failure_};
 }
 
-qint16 ModbusLink::run(const TransactionRow& row, int slave, int quantity, int startAddress,
-                       const QByteArray& request) {
+bool ModbusLink::run(const TransactionRow& row, int slave, int quantity,
+                     const QByteArray& request) {
     BusyGuard guard(busy_);
     if (!beginTransaction(row.functionCode, slave)) {
-        return 0;
+        return false;
     }
 
-    state_.CrcRegister = 0xFFFF;
-    state_.FunctionCode = row.functionCode;
-    state_.SlaveAddress = slave;
     state_.QuantityHi = qint16(quantity / 256);
     state_.QuantityLo = qint16(quantity & 255);
-    if (row.requestCarriesData) {
-        state_.StartAddress = startAddress;
-        state_.WriteData = request.mid(row.requestHeaderBytes);
-    }
-    for (const char b : request) {
-        CrcUpdate(quint8(b));
-    }
-    sendRequest(request);
+    request_ = withCrc(request);
+    writeFrame(false);
     if (!yieldAndLook()) {
-        return 0;
+        return false;
     }
 
     if (!awaitResponse(expectedLength(row), row.resendAfter, row.overallLimit)) {
-        return 0;
+        return false;
     }
     if (!takeHeaderBytes(row.answerHeaderBytes)) {
-        return 0;
+        return false;
     }
     int dataBytes = 0;
     switch (row.dataCount) {
@@ -644,7 +606,7 @@ qint16 ModbusLink::run(const TransactionRow& row, int slave, int quantity, int s
     case DataCount::HeaderSixAndByteSeven: {
         int countLo = 0;
         if (!takeAnswerByte(countLo)) {
-            return 0;
+            return false;
         }
         CrcUpdate(countLo);
         dataBytes = state_.HeaderBytes[6] * 256 + countLo;
@@ -653,50 +615,45 @@ qint16 ModbusLink::run(const TransactionRow& row, int slave, int quantity, int s
     }
     if (!takeResponseData(dataBytes,
                           row.dataThroughHeaderFour ? &state_.HeaderBytes[4] : nullptr)) {
-        return 0;
+        return false;
     }
     return compareResponseCrc();
 }
 
-qint16 ModbusLink::ReadHoldingRegisters(int slave, int addressHi, int addressLo, int count) {
-    return transact(readRegistersRow, slave, count, 0,
+LinkAnswer LinkSession::transact(const TransactionRow& row, int slave, int quantity,
+                                 const QByteArray& request, bool argumentsFit) {
+    if (!owns_) {
+        return link_.refuseBusy(row.functionCode, slave);
+    }
+    return link_.transact(row, slave, quantity, request, argumentsFit);
+}
+
+LinkAnswer LinkSession::ReadHoldingRegisters(int slave, int addressHi, int addressLo, int count) {
+    return transact(readRegistersRow, slave, count,
                     frameOf({slave, 3, addressHi, addressLo, count / 256, count & 255}),
                     allBytes({addressHi, addressLo, count}));
 }
 
-qint16 ModbusLink::WriteMultipleRegisters(int slave, int startAddress, int count, int byteCount) {
-    bool fits = count >= 1 && count <= 36 && isByte(byteCount) && startAddress >= 0 &&
-                startAddress <= 65535;
+LinkAnswer LinkSession::WriteMultipleRegisters(int slave, int startAddress,
+                                               std::initializer_list<quint16> values) {
+    const int count = int(values.size());
+    const bool fits = count >= 1 && count <= 36 && startAddress >= 0 && startAddress <= 65535;
     QByteArray request;
     if (fits) {
         request = frameOf({slave, 16, startAddress / 256, startAddress & 255, count / 256,
-                           count & 255, byteCount});
-        for (int i = 1; fits && i <= count; ++i) {
-            fits = isByte(state_.WriteHiBytes[size_t(i)]) && isByte(state_.WriteLoBytes[size_t(i)]);
-            request.append(char(state_.WriteHiBytes[size_t(i)]));
-            request.append(char(state_.WriteLoBytes[size_t(i)]));
-        }
-    }
-    return transact(writeRegistersRow, slave, count, startAddress, request, fits);
-}
-
-qint16 ModbusLink::writeRegisters(int slave, int startAddress,
-                                  std::initializer_list<quint16> values) {
-    const int count = int(values.size());
-    if (count >= 1 && count <= 36 && !busy_) {
-        int i = 1;
+                           count & 255, 2 * count});
         for (const quint16 value : values) {
-            state_.WriteHiBytes[size_t(i)] = qint16(value >> 8);
-            state_.WriteLoBytes[size_t(i)] = qint16(value & 0xFF);
-            ++i;
+            request.append(char(value >> 8));
+            request.append(char(value & 0xFF));
         }
     }
-    return WriteMultipleRegisters(slave, startAddress, count, 2 * count);
+    return transact(writeRegistersRow, slave, count, request, fits);
 }
 
-qint16 ModbusLink::ReadLogBlock(int slave, int bank, int addressHi, int addressLo, int length) {
+LinkAnswer LinkSession::ReadLogBlock(int slave, int bank, int addressHi, int addressLo,
+                                     int length) {
     const bool fits = allBytes({bank, addressHi, addressLo}) && length >= 0 && length <= 32767;
-    return transact(readLogBlockRow, slave, length, 0,
+    return transact(readLogBlockRow, slave, length,
                     frameOf({slave, 96, bank, addressHi, addressLo, length / 256, length & 255}),
                     fits);
 }

@@ -15,52 +15,57 @@
 
 namespace meterlink {
 
+// What one transaction returned: the answer's data, or why there is none.
+struct LinkAnswer {
+    // The data bytes after the answer's header (function 3: the register bytes; 96: the log
+    // block); empty for function 16 and on failure.
+    QByteArray data;
+    LinkFailure failure; // fault None on success
+    bool ok() const { return failure.fault == LinkFault::None; }
+    explicit operator bool() const { return ok(); }
+};
+
+class LinkSession;
+
 // The Modbus RTU master: one transaction at a time over one serial port.
-// Results are -1 for success and 0 for failure.
 //
-// A caller that makes several transactions (a display refresh, a download, a command of
-// the command line) holds a session for them; while one is open no other caller gets one.
-// abort() ends the session's waiting transaction at its next look and fails every later
-// transaction of the session at once, until the session ends. A transaction made outside
-// any session is a session of its own.
+// Transactions are made only through a LinkSession, and only the session that owns the line
+// makes them: a caller cannot read another's answer or send inside another's session. A
+// session made while another is open does not own the line; it refuses every transaction
+// with LinkFault::Busy and sends nothing. Code that runs inside a session's job (a download
+// reading its blocks) is handed that session rather than opening one.
+//
+// abort() ends the open session's waiting transaction at its next look and fails every
+// later transaction of the session at once, until the session ends.
 class ModbusLink {
 public:
     ModbusLink(SerialPort& port, Clock& clock, EventPump& pump, EndpointSource endpoint);
 
     void setObserver(LinkObserver* observer);
 
-    qint16 OpenCommPort();
-    qint32 CrcUpdate(qint32 value);
-    qint16 ReadResponseBytes(int count);
-
-    qint16 ReadHoldingRegisters(int slave, int addressHi, int addressLo, int count);
-    // The values come from WriteHiBytes/WriteLoBytes 1 to count.
-    qint16 WriteMultipleRegisters(int slave, int startAddress, int count, int byteCount);
-    qint16 ReadLogBlock(int slave, int bank, int addressHi, int addressLo, int length);
-    // Function 16 with the register values given here (1 to 36 of them).
-    qint16 writeRegisters(int slave, int startAddress, std::initializer_list<quint16> values);
-
-    // False when a session is open already: the caller must not make transactions now.
-    bool beginSession();
-    void endSession();
-    bool inSession() const { return session_ != Session::None; }
+    bool inSession() const { return sessionOpen_; }
     void abort();
     // abort() was called in the session still open.
     bool aborted() const { return aborted_; }
     // True while a transaction waits; a transaction started now is refused.
     bool busy() const { return busy_; }
 
-    TransactionState& state() { return state_; }
-    const TransactionState& state() const { return state_; }
+    // Why the latest transaction of an owning session failed (none after a success).
     const LinkFailure& lastFailure() const { return failure_; }
 
 private:
-    enum class Session { None, Explicit, OneTransaction };
+    friend class LinkSession;
 
-    qint16 transact(const TransactionRow& row, int slave, int quantity, int startAddress,
-                    const QByteArray& request, bool argumentsFit);
-    qint16 run(const TransactionRow& row, int slave, int quantity, int startAddress,
-               const QByteArray& request);
+    // False when a session is open already: the caller must not make transactions now.
+    bool beginSession();
+    void endSession();
+
+    // `request` is the frame before its CRC; `argumentsFit` false when a value cannot
+    // become its byte.
+    LinkAnswer transact(const TransactionRow& row, int slave, int quantity,
+                        const QByteArray& request, bool argumentsFit);
+    bool run(const TransactionRow& row, int slave, int quantity, const QByteArray& request);
+    qint32 CrcUpdate(qint32 value);
     int expectedLength(const TransactionRow& row) const;
     double now() const;
     bool openPort();
@@ -76,27 +81,26 @@ private:
     // it clears the line, or it would take the rest of it as its own answer.
     void noteStoppedAnswer(const TransactionRow& row);
     bool letStoppedAnswerArrive();
-    qint16 refuse(LinkFault fault, int functionCode, int slave);
-    qint16 refuseBusy(int functionCode, int slave);
-    void sendRequest(QByteArray frame);
+    LinkAnswer refuse(LinkFault fault, int functionCode, int slave);
+    LinkAnswer refuseBusy(int functionCode, int slave);
     void writeFrame(bool resend);
     bool awaitResponse(int expected, double resendAfter, double limit);
     // Before a resend: what became of the try, and its bytes dropped when they broke off.
     void endTry(qint64 waiting, double waitingSince);
-    qint16 takeBytes(int count);
+    bool takeBytes(int count);
     bool takeAnswerByte(int& value);
     QByteArray answerBytes() const;
     void traceAnswer(const char* note);
     // Answer bytes 1 to count into HeaderBytes, through the CRC.
     bool takeHeaderBytes(int count);
     // count data bytes into ResponseData through the CRC (each also into eachByte when
-    // given); on a missing byte, ResponseData keeps the ones taken.
+    // given).
     bool takeResponseData(int count, qint32* eachByte);
-    qint16 compareResponseCrc();
+    bool compareResponseCrc();
     // The answer so far ends the transaction: refused when it is an exception answer.
-    qint16 failWithAnswer(LinkFault fault);
-    qint16 fail(LinkFault fault, int exceptionCode = -1);
-    qint16 succeed();
+    bool failWithAnswer(LinkFault fault);
+    bool fail(LinkFault fault, int exceptionCode = -1);
+    bool succeed();
     void report(const QString& what);
 
     SerialPort& port_;
@@ -106,7 +110,7 @@ private:
     LinkObserver* observer_ = nullptr;
     TransactionState state_;
     LinkFailure failure_;
-    Session session_ = Session::None;
+    bool sessionOpen_ = false;
     bool aborted_ = false;
     bool busy_ = false;
 
@@ -133,7 +137,8 @@ private:
     bool rideOutSpent_ = false;
 };
 
-// A session for as long as it lives, when the link had none open.
+// The line for as long as it lives, when the link had no session open; the only way to
+// make transactions. Each returns the answer as a value.
 class LinkSession {
 public:
     explicit LinkSession(ModbusLink& link) : link_(link), owns_(link.beginSession()) {}
@@ -144,9 +149,23 @@ public:
     LinkSession(const LinkSession&) = delete;
     LinkSession& operator=(const LinkSession&) = delete;
 
+    // False when another session had the line: every transaction is refused (Busy).
     bool owns() const { return owns_; }
+    // abort() was called on the link during this session.
+    bool aborted() const { return owns_ && link_.aborted(); }
+
+    // Function 3: `count` registers from addressHi * 256 + addressLo.
+    LinkAnswer ReadHoldingRegisters(int slave, int addressHi, int addressLo, int count);
+    // Function 96: `length` words of bank `bank` from addressHi * 256 + addressLo.
+    LinkAnswer ReadLogBlock(int slave, int bank, int addressHi, int addressLo, int length);
+    // Function 16: the values (1 to 36 of them) from register startAddress on.
+    LinkAnswer WriteMultipleRegisters(int slave, int startAddress,
+                                      std::initializer_list<quint16> values);
 
 private:
+    LinkAnswer transact(const TransactionRow& row, int slave, int quantity,
+                        const QByteArray& request, bool argumentsFit);
+
     ModbusLink& link_;
     bool owns_;
 };

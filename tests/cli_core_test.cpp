@@ -70,7 +70,7 @@ const QRegularExpression kTimePrefix("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ");
 
 TEST(LinkTraceTest, AnAnsweredReadIsOneTxAndOneRxLineOnDiskAtOnce) {
     TracedWorld w;
-    ASSERT_EQ(w.link.ReadHoldingRegisters(1, 0, 24, 10), -1);
+    ASSERT_TRUE(LinkSession(w.link).ReadHoldingRegisters(1, 0, 24, 10));
     // Still open: the lines are in the file already, as a crash would leave them.
     const QStringList lines = w.lines();
     ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
@@ -86,7 +86,7 @@ TEST(LinkTraceTest, ResendsAndTheTimeOutAreMarked) {
     MeterFaults silent;
     silent.silent = true;
     w.meter.setFaults(silent);
-    ASSERT_EQ(w.link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    ASSERT_FALSE(LinkSession(w.link).ReadHoldingRegisters(1, 0, 24, 10));
     const QStringList lines = w.lines();
     ASSERT_EQ(lines.size(), 6) << lines.join('\n').toStdString();
     EXPECT_EQ(lines[0].mid(13), QString("TX 01 03 00 18 00 0A 45 CA"));
@@ -103,11 +103,11 @@ TEST(LinkTraceTest, CrcFailuresAndExceptionAnswersAreMarked) {
     MeterFaults badCrc;
     badCrc.badCrcEvery = 1;
     w.meter.setFaults(badCrc);
-    EXPECT_EQ(w.link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(w.link).ReadHoldingRegisters(1, 0, 24, 10));
     MeterFaults exception;
     exception.exceptionCode = 2;
     w.meter.setFaults(exception);
-    EXPECT_EQ(w.link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(w.link).ReadHoldingRegisters(1, 0, 24, 10));
 
     const QStringList lines = w.lines();
     ASSERT_GE(lines.size(), 4);
@@ -119,7 +119,7 @@ TEST(LinkTraceTest, CrcFailuresAndExceptionAnswersAreMarked) {
 
 TEST(LinkTraceTest, AppendsToAnEarlierTrace) {
     TracedWorld w;
-    ASSERT_EQ(w.link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    ASSERT_TRUE(LinkSession(w.link).ReadHoldingRegisters(1, 0, 24, 1));
     LinkTrace second;
     ASSERT_TRUE(second.open(w.dir.filePath("trace.log")));
     second.note(43200.5, "stopped by SIGINT");

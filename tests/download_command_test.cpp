@@ -107,7 +107,7 @@ TEST_F(DownloadCommanding, DoesNotStartInsideAnotherTransaction) {
         faults.silent = true;
         return faults;
     }());
-    world.link.ReadHoldingRegisters(1, 0, 24, 10);
+    LinkSession(world.link).ReadHoldingRegisters(1, 0, 24, 10);
     ASSERT_TRUE(nested.has_value());
     EXPECT_EQ(*nested, DownloadOutcome::LinkBusy);
     EXPECT_TRUE(world.panel.statuses.isEmpty());

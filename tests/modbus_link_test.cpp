@@ -86,7 +86,7 @@ TEST_F(Link, UnansweredReadIsSentThreeTimesASecondApartAndGivesUpPast103) {
     Recorder recorder;
     link.setObserver(&recorder);
 
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10));
 
     ASSERT_EQ(port.written().size(), 3u);
     EXPECT_LT(port.written()[0].timeOfDay, 100.41);
@@ -114,7 +114,7 @@ TEST_F(Link, UnansweredReadIsSentThreeTimesASecondApartAndGivesUpPast103) {
 struct SilentCase {
     const char* name;
     const TransactionRow& row;
-    std::function<qint16(ModbusLink&)> call;
+    std::function<LinkAnswer(LinkSession&)> call;
     size_t sends;
     double givesUpPast;
 };
@@ -123,7 +123,8 @@ class SilentMeter : public Link, public ::testing::WithParamInterface<SilentCase
 
 TEST_P(SilentMeter, RowTimingDecidesSendsAndTheEnd) {
     const SilentCase& c = GetParam();
-    EXPECT_EQ(c.call(link), 0);
+    LinkSession session(link);
+    EXPECT_FALSE(c.call(session));
     EXPECT_EQ(port.written().size(), c.sends);
     EXPECT_EQ(link.lastFailure().sends, int(c.sends));
     EXPECT_EQ(link.lastFailure().fault, LinkFault::NoAnswer);
@@ -138,16 +139,17 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, SilentMeter,
     ::testing::Values(
         SilentCase{"Read", readRegistersRow,
-                   [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); }, 3, 103.0},
+                   [](LinkSession& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); }, 3, 103.0},
         SilentCase{"Write", writeRegistersRow,
-                   [](ModbusLink& l) { return l.writeRegisters(1, 209, {0x45FF}); }, 3, 103.0},
+                   [](LinkSession& l) { return l.WriteMultipleRegisters(1, 209, {0x45FF}); }, 3,
+                   103.0},
         SilentCase{"LogBlock", readLogBlockRow,
-                   [](ModbusLink& l) { return l.ReadLogBlock(1, 24, 129, 0, 100); }, 1, 104.0}),
+                   [](LinkSession& l) { return l.ReadLogBlock(1, 24, 129, 0, 100); }, 1, 104.0}),
     [](const ::testing::TestParamInfo<SilentCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Link, WaitAcrossMidnightRestartsItsReferencesAndStillEnds) {
     clock.setTimeOfDay(86399.3);
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10));
     // One send before midnight, then the three of a fresh wait counted from the new day.
     ASSERT_EQ(port.written().size(), 4u);
     EXPECT_GT(port.written()[1].timeOfDay, 1.0);
@@ -156,7 +158,7 @@ TEST_F(Link, WaitAcrossMidnightRestartsItsReferencesAndStillEnds) {
     EXPECT_LT(clock.secondsSinceMidnight(), 4.01);
 
     clock.setTimeOfDay(86398.3);
-    EXPECT_EQ(link.ReadLogBlock(1, 24, 129, 0, 100), 0);
+    EXPECT_FALSE(LinkSession(link).ReadLogBlock(1, 24, 129, 0, 100));
     EXPECT_EQ(port.written().size(), 6u); // function 96: one resend after the restart
     EXPECT_LT(clock.secondsSinceMidnight(), 8.01);
 }
@@ -171,7 +173,7 @@ TEST_F(Link, StopBeforeMidnightDelaysTheNextTransactionOnlyUntilTheStoppedAnswer
             if (clock.elapsed() > 0.5)
                 link.abort();
         });
-        EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 20), 0);
+        EXPECT_EQ(session.ReadLogBlock(1, 8, 128, 0, 20).failure.fault, LinkFault::Stopped);
     }
     // Ends a wait that would otherwise never end.
     pump.setHook([&] {
@@ -179,46 +181,41 @@ TEST_F(Link, StopBeforeMidnightDelaysTheNextTransactionOnlyUntilTheStoppedAnswer
             link.abort();
     });
     answerWith({{registerAnswer(hex("0102"))}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_GT(clock.elapsed(), 4.0);
     EXPECT_LT(clock.elapsed(), 4.2);
 }
 
-TEST_F(Link, TakeWithNothingArrivingGivesUpPastTwoSecondsAndKeepsTheLastBytes) {
-    link.state().RxBytes = hex("7e");
-    EXPECT_EQ(link.ReadResponseBytes(1), 0);
+// The wait is met (20 bytes), then the 28th answer byte never comes: its take gives up
+// once more than two seconds of the day have passed, also when midnight falls in between.
+TEST_F(Link, ByteThatNeverComesIsGivenUpPastTwoSeconds) {
+    answerWith({{hex("016018810000c8") + filled(20)}});
+    EXPECT_FALSE(LinkSession(link).ReadLogBlock(1, 8, 128, 0, 10));
+    EXPECT_EQ(link.lastFailure().bytesTaken, 27);
     EXPECT_GT(clock.secondsSinceMidnight(), 102.0);
     EXPECT_LT(clock.secondsSinceMidnight(), 102.01);
-    EXPECT_EQ(link.state().RxBytes, hex("7e"));
 
     clock.setTimeOfDay(86399.6);
-    EXPECT_EQ(link.ReadResponseBytes(1), 0);
-    EXPECT_LT(clock.elapsed(), 2.02 + 5.0);
-
-    port.inject(hex("55aa"));
-    clock.advance(0.01);
-    EXPECT_EQ(link.ReadResponseBytes(2), -1);
-    EXPECT_EQ(link.state().RxBytes, hex("55aa"));
+    const double start = clock.elapsed();
+    EXPECT_FALSE(LinkSession(link).ReadLogBlock(1, 8, 128, 0, 10));
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
+    EXPECT_LT(clock.elapsed() - start, 2.02 + 1.0);
 }
 
 // --- What an answer is judged by ---------------------------------------------------------
 
 TEST_F(Link, AnswerOfAnotherSlaveAndFunctionWithRightCrcIsAccepted) {
     answerWith({{registerAnswer(hex("abcd"), 7, 4)}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
-    EXPECT_EQ(link.state().ResponseData, hex("abcd"));
-    EXPECT_EQ(link.state().HeaderBytes[1], 7);
-    EXPECT_EQ(link.state().HeaderBytes[2], 4);
-    EXPECT_EQ(link.state().HeaderBytes[3], 2);
-    EXPECT_EQ(link.state().HeaderBytes[4], 0xCD);
-    EXPECT_EQ(link.lastFailure().fault, LinkFault::None);
+    const LinkAnswer answer = LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1);
+    EXPECT_EQ(answer.data, hex("abcd"));
+    EXPECT_EQ(answer.failure.fault, LinkFault::None);
 }
 
 TEST_F(Link, ExceptionAnswerEndsAsTimeOutAndReadsAsARefusal) {
     Recorder recorder;
     link.setObserver(&recorder);
     answerWith({{withCrc(hex("018302"))}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10));
     EXPECT_GT(clock.secondsSinceMidnight(), 103.0);
     EXPECT_EQ(port.written().size(), 3u);
     EXPECT_EQ(link.lastFailure().fault, LinkFault::Refused);
@@ -233,99 +230,93 @@ TEST_F(Link, ExceptionAnswerEndsAsTimeOutAndReadsAsARefusal) {
     EXPECT_EQ(recorder.tries.size(), 2);
 }
 
-TEST_F(Link, BadCrcIsRejectedAndLeavesTheRejectedData) {
-    QByteArray answer = registerAnswer(hex("1234"));
-    answer[answer.size() - 1] = char(answer[answer.size() - 1] ^ 0x01);
-    answerWith({{answer}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
-    EXPECT_EQ(link.lastFailure().fault, LinkFault::CrcMismatch);
-    EXPECT_EQ(link.state().ResponseData, hex("1234"));
-}
-
-TEST_F(Link, FailedWaitKeepsThePreviousResponseData) {
+// A rejected answer's data are no answer, and the data of an earlier one are not either.
+TEST_F(Link, BadCrcIsRejectedAndItsAnswerCarriesNoData) {
     answerWith({{registerAnswer(hex("0102"))}});
-    ASSERT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
-    answerWith({});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
-    EXPECT_EQ(link.state().ResponseData, hex("0102"));
+    ASSERT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
+    QByteArray bad = registerAnswer(hex("1234"));
+    bad[bad.size() - 1] = char(bad[bad.size() - 1] ^ 0x01);
+    answerWith({{bad}});
+    const LinkAnswer answer = LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1);
+    EXPECT_EQ(answer.failure.fault, LinkFault::CrcMismatch);
+    EXPECT_EQ(link.lastFailure().fault, LinkFault::CrcMismatch);
+    EXPECT_TRUE(answer.data.isEmpty());
 }
 
 TEST_F(Link, ExtraBytesAfterAnAnswerAreHarmlessAndDiscardedByTheNextCall) {
     answerWith({{registerAnswer(hex("0102")) + hex("deadbeef")}});
-    ASSERT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
-    EXPECT_EQ(link.state().ResponseData, hex("0102"));
+    EXPECT_EQ(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1).data, hex("0102"));
     clock.advance(0.1); // the junk has arrived by now
 
     answerWith({{registerAnswer(hex("0304"))}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
-    EXPECT_EQ(link.state().ResponseData, hex("0304"));
+    const LinkAnswer next = LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1);
+    EXPECT_TRUE(next);
+    EXPECT_EQ(next.data, hex("0304"));
 }
 
 TEST_F(Link, AnswersOwnByteCountDecidesWhatIsStored) {
     // Ten registers asked for, four data bytes announced; the junk only fills the wait.
     answerWith({{registerAnswer(hex("0a0b0c0d")) + filled(16)}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), -1);
-    EXPECT_EQ(link.state().ResponseData, hex("0a0b0c0d"));
+    const LinkAnswer answer = LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10);
+    EXPECT_TRUE(answer);
+    EXPECT_EQ(answer.data, hex("0a0b0c0d"));
 }
 
 TEST_F(Link, ShortButCompleteAnswerStillWaitsForTheRequestedLength) {
     answerWith({{registerAnswer(QByteArray())}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10));
     EXPECT_EQ(port.written().size(), 3u);
     EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
 }
 
-TEST_F(Link, WriteStoresItsRequestDataAndTheAnswerHeaderOnly) {
-    link.state().ResponseData = hex("99");
-    link.state().WriteHiBytes[1] = 0x31;
-    link.state().WriteLoBytes[1] = 0xFF;
-    link.state().WriteHiBytes[2] = 0x00;
-    link.state().WriteLoBytes[2] = 0x07;
+TEST_F(Link, WriteSendsEachValueHighByteFirstAndItsAnswerCarriesNoData) {
+    answerWith({{registerAnswer(hex("0102"))}});
+    ASSERT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     answerWith({{withCrc(hex("011000d10002"))}});
-    EXPECT_EQ(link.WriteMultipleRegisters(1, 209, 2, 4), -1);
-    EXPECT_EQ(link.state().WriteData, hex("31ff0007"));
-    EXPECT_EQ(link.state().StartAddress, 209);
-    EXPECT_EQ(link.state().FunctionCode, 16);
-    EXPECT_EQ(link.state().HeaderBytes[6], 2);
-    EXPECT_EQ(link.state().ResponseData, hex("99"));
+    const LinkAnswer answer = LinkSession(link).WriteMultipleRegisters(1, 209, {0x31FF, 0x0007});
+    EXPECT_TRUE(answer) << describe(answer.failure).toStdString();
+    EXPECT_TRUE(answer.data.isEmpty());
+    ASSERT_EQ(port.written().size(), 2u);
+    EXPECT_EQ(port.written()[1].bytes, withCrc(hex("011000d100020431ff0007")));
 }
 
 // --- Function 96 answers -----------------------------------------------------------------
 
 TEST_F(Link, LogAnswerLongerThanItsLengthIsTakenWholeWhileArriving) {
     answerWith({{logAnswer(filled(200))}});
-    EXPECT_EQ(link.ReadLogBlock(1, 24, 129, 0, 100), -1);
-    EXPECT_EQ(link.state().ResponseData, filled(200));
-    EXPECT_EQ(link.state().HeaderBytes[6], 0);
-    EXPECT_EQ(link.state().QuantityLo, 100);
+    const LinkAnswer answer = LinkSession(link).ReadLogBlock(1, 24, 129, 0, 100);
+    EXPECT_TRUE(answer);
+    EXPECT_EQ(answer.data, filled(200));
 }
 
 TEST_F(Link, LogLengthLargerThanTheAnswerTimesOut) {
     answerWith({{logAnswer(filled(20))}});
-    EXPECT_EQ(link.ReadLogBlock(1, 24, 129, 0, 100), 0);
+    EXPECT_FALSE(LinkSession(link).ReadLogBlock(1, 24, 129, 0, 100));
     EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
     EXPECT_GT(clock.secondsSinceMidnight(), 104.0);
 }
 
 TEST_F(Link, EmptyLogAnswerWithLengthZeroSucceeds) {
-    link.state().ResponseData = hex("99");
+    answerWith({{logAnswer(hex("99"))}});
+    ASSERT_TRUE(LinkSession(link).ReadLogBlock(1, 8, 128, 0, 1));
     answerWith({{logAnswer(QByteArray()), 0.5}});
-    EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 0), -1);
-    EXPECT_TRUE(link.state().ResponseData.isEmpty());
+    const LinkAnswer answer = LinkSession(link).ReadLogBlock(1, 8, 128, 0, 0);
+    EXPECT_TRUE(answer);
+    EXPECT_TRUE(answer.data.isEmpty());
 }
 
 TEST_F(Link, FullLogBlockAtTwelveHundredBaudIsTakenNotGivenUp) {
     endpoint.baud = 1200;
     answerWith({{logAnswer(filled(1024))}});
-    EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 512), -1)
-        << describe(link.lastFailure()).toStdString();
-    EXPECT_EQ(link.state().ResponseData, filled(1024));
+    const LinkAnswer answer = LinkSession(link).ReadLogBlock(1, 8, 128, 0, 512);
+    EXPECT_TRUE(answer) << describe(answer.failure).toStdString();
+    EXPECT_EQ(answer.data, filled(1024));
     EXPECT_EQ(port.written().size(), 1u);
 }
 
 TEST_F(Link, UnansweredLogReadAtTwelveHundredBaudWaitsForTheLine) {
     endpoint.baud = 1200;
-    EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 512), 0);
+    EXPECT_FALSE(LinkSession(link).ReadLogBlock(1, 8, 128, 0, 512));
     EXPECT_EQ(port.written().size(), 1u);
     // (9 + 512) x 10 / 1200 s, twice over.
     EXPECT_GT(clock.secondsSinceMidnight(), 100.0 + 8.68);
@@ -336,7 +327,7 @@ TEST_F(Link, UnansweredLogReadAtTwelveHundredBaudWaitsForTheLine) {
 
 struct StopCase {
     const char* name;
-    std::function<qint16(ModbusLink&)> call;
+    std::function<LinkAnswer(LinkSession&)> call;
     QByteArray sent; // what the meter gets out before it falls silent
     int bytesTaken;
 };
@@ -347,7 +338,8 @@ TEST_P(StoppedAnswer, EndsWithinItsLimitsSayingHowFarItGot) {
     const StopCase& c = GetParam();
     answerWith({{c.sent}});
     const double start = clock.elapsed();
-    EXPECT_EQ(c.call(link), 0);
+    LinkSession session(link);
+    EXPECT_FALSE(c.call(session));
     EXPECT_EQ(link.lastFailure().fault, LinkFault::AnswerStopped);
     EXPECT_EQ(link.lastFailure().bytesTaken, c.bytesTaken);
     EXPECT_EQ(describe(link.lastFailure()),
@@ -361,19 +353,22 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, StoppedAnswer,
     ::testing::Values(
         // 40 data bytes announced, 30 arrive: the wait for 25 is met, the 31st data byte is not.
-        StopCase{"RegisterData", [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); },
+        StopCase{"RegisterData",
+                 [](LinkSession& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); },
                  hex("010328") + filled(30), 33},
-        StopCase{"RegisterCrc", [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 0); },
+        StopCase{"RegisterCrc", [](LinkSession& l) { return l.ReadHoldingRegisters(1, 0, 24, 0); },
                  hex("0103020102") + hex("aa"), 6},
-        StopCase{"LogHeader", [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, 0, 0); },
+        StopCase{"LogHeader", [](LinkSession& l) { return l.ReadLogBlock(1, 8, 128, 0, 0); },
                  hex("01601881"), 4},
-        StopCase{"LogData", [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, 0, 50); },
+        StopCase{"LogData", [](LinkSession& l) { return l.ReadLogBlock(1, 8, 128, 0, 50); },
                  hex("016018810000c8") + filled(99), 106},
         // Broken off before the wait was met, at every send: the last try's piece, never
         // the pieces of all tries glued.
-        StopCase{"RegisterWait", [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); },
+        StopCase{"RegisterWait",
+                 [](LinkSession& l) { return l.ReadHoldingRegisters(1, 0, 24, 10); },
                  hex("010314") + filled(2), 5},
-        StopCase{"WriteWait", [](ModbusLink& l) { return l.writeRegisters(1, 209, {0x45FF}); },
+        StopCase{"WriteWait",
+                 [](LinkSession& l) { return l.WriteMultipleRegisters(1, 209, {0x45FF}); },
                  hex("0110"), 2}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
 
@@ -387,9 +382,9 @@ TEST_F(Link, BrokenTryIsDroppedBeforeTheResendButALateWholeAnswerCounts) {
     port.setResponder([&](const QByteArray&, double) {
         return std::vector<MeterReply>{{++requests == 1 ? whole.left(10) : whole}};
     });
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), -1)
-        << describe(link.lastFailure()).toStdString();
-    EXPECT_EQ(link.state().ResponseData, filled(20));
+    const LinkAnswer answer = LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10);
+    EXPECT_TRUE(answer) << describe(answer.failure).toStdString();
+    EXPECT_EQ(answer.data, filled(20));
     EXPECT_EQ(recorder.tries, QStringList{"1: The answer from slave 1 broke off after 10 bytes: "
                                           "loose cable, wrong speed or noise?"});
 
@@ -398,7 +393,7 @@ TEST_F(Link, BrokenTryIsDroppedBeforeTheResendButALateWholeAnswerCounts) {
     port.setResponder([&](const QByteArray&, double) {
         return ++requests == 1 ? std::vector<MeterReply>{{whole, 1.5}} : std::vector<MeterReply>{};
     });
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), -1)
+    EXPECT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10))
         << describe(link.lastFailure()).toStdString();
     EXPECT_EQ(port.written().size(), 4u);
     EXPECT_EQ(recorder.tries, QStringList{"1: no answer"});
@@ -406,36 +401,73 @@ TEST_F(Link, BrokenTryIsDroppedBeforeTheResendButALateWholeAnswerCounts) {
 
 TEST_F(Link, StoppedExceptionAnswerToShortLogReadNamesItsCode) {
     answerWith({{withCrc(hex("01e004"))}});
-    EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 5), 0);
+    EXPECT_FALSE(LinkSession(link).ReadLogBlock(1, 8, 128, 0, 5));
     EXPECT_EQ(link.lastFailure().fault, LinkFault::Refused);
     EXPECT_EQ(link.lastFailure().exceptionCode, 4);
 }
 
 // --- One transaction at a time ---------------------------------------------------------------
 
-TEST_F(Link, NestedTransactionIsRefusedAndTheOuterCompletesUntouched) {
+// Only the session that owns the line transacts. A session made while another is open
+// refuses each transaction as Busy and sends nothing, whether the owner waits for an answer
+// (a tick running in its wait) or is between two transactions; the owner's own call made in
+// its wait is refused the same way. The owner's answer and failure stay its own.
+struct SecondCallCase {
+    const char* name;
+    std::function<LinkAnswer(LinkSession&)> call;
+    int functionCode;
+};
+
+class SecondCall : public Link, public ::testing::WithParamInterface<SecondCallCase> {};
+
+TEST_P(SecondCall, IsRefusedAsBusyAndSendsNothing) {
+    const SecondCallCase& c = GetParam();
     answerWith({{registerAnswer(hex("0102")), 0.2}});
-    std::vector<qint16> nested;
-    bool sawBusy = false;
+    LinkSession owner(link);
+    ASSERT_TRUE(owner.owns());
+    std::vector<LinkAnswer> refused;
     pump.setHook([&] {
-        if (clock.secondsSinceMidnight() > 100.45 && nested.empty()) {
-            sawBusy = link.busy();
-            nested.push_back(link.ReadHoldingRegisters(9, 0, 24, 10));
-            nested.push_back(link.WriteMultipleRegisters(9, 209, 1, 2));
-            nested.push_back(link.ReadLogBlock(9, 8, 128, 0, 100));
-            nested.push_back(link.ReadResponseBytes(1));
+        if (clock.secondsSinceMidnight() > 100.45 && refused.empty()) {
+            EXPECT_TRUE(link.busy());
+            LinkSession tick(link);
+            EXPECT_FALSE(tick.owns());
+            refused.push_back(c.call(tick));
+            refused.push_back(c.call(owner));
         }
     });
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
-    EXPECT_TRUE(sawBusy);
-    EXPECT_EQ(nested, (std::vector<qint16>{0, 0, 0, 0}));
+    const LinkAnswer outer = owner.ReadHoldingRegisters(1, 0, 24, 1);
+    pump.setHook(nullptr);
+    LinkSession between(link);
+    EXPECT_FALSE(between.owns());
+    refused.push_back(c.call(between));
+
+    ASSERT_EQ(refused.size(), 3u);
+    for (const LinkAnswer& answer : refused) {
+        EXPECT_EQ(answer.failure.fault, LinkFault::Busy);
+        EXPECT_EQ(answer.failure.functionCode, c.functionCode);
+        EXPECT_EQ(answer.failure.slave, 9);
+        EXPECT_TRUE(answer.data.isEmpty());
+    }
     EXPECT_EQ(port.written().size(), 1u);
-    EXPECT_EQ(link.state().SlaveAddress, 1);
-    EXPECT_EQ(link.state().FunctionCode, 3);
-    EXPECT_EQ(link.state().ResponseData, hex("0102"));
+    EXPECT_TRUE(outer);
+    EXPECT_EQ(outer.data, hex("0102"));
     EXPECT_EQ(link.lastFailure().fault, LinkFault::None);
-    EXPECT_FALSE(link.busy());
+    EXPECT_EQ(link.lastFailure().slave, 1);
+    EXPECT_TRUE(owner.ReadHoldingRegisters(1, 0, 24, 1));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Functions, SecondCall,
+    ::testing::Values(
+        SecondCallCase{"Read", [](LinkSession& s) { return s.ReadHoldingRegisters(9, 0, 24, 10); },
+                       3},
+        SecondCallCase{
+            "Write", [](LinkSession& s) { return s.WriteMultipleRegisters(9, 209, {0x45FF}); }, 16},
+        SecondCallCase{"LogBlock", [](LinkSession& s) { return s.ReadLogBlock(9, 8, 128, 0, 100); },
+                       96}),
+    [](const ::testing::TestParamInfo<SecondCallCase>& info) {
+        return std::string(info.param.name);
+    });
 
 // Where a stop lands: in the wait, while an answer's bytes are taken, or between two
 // transactions of a session. The one in flight ends at its next look; every later one of
@@ -443,9 +475,9 @@ TEST_F(Link, NestedTransactionIsRefusedAndTheOuterCompletesUntouched) {
 struct AbortCase {
     const char* name;
     std::vector<MeterReply> replies;
-    std::function<bool(const ModbusLink&, double)> abortWhen; // looked at in every yield
-    qint16 first;                                             // the first transaction's result
-    qint16 laterOn; // a transaction after the session, the meter unchanged
+    std::function<bool(const ModbusLink&, InMemoryPort&, double)> abortWhen; // at every yield
+    bool first;   // the first transaction's result
+    bool laterOn; // a transaction after the session, the meter unchanged
 };
 
 class AbortedSession : public Link, public ::testing::WithParamInterface<AbortCase> {};
@@ -457,7 +489,7 @@ TEST_P(AbortedSession, EndsTheWaitAndFailsTheRestUntilTheSessionEnds) {
     answerWith(c.replies);
     double abortedAt = -1.0;
     pump.setHook([&] {
-        if (abortedAt < 0 && c.abortWhen(link, clock.secondsSinceMidnight())) {
+        if (abortedAt < 0 && c.abortWhen(link, port, clock.secondsSinceMidnight())) {
             abortedAt = clock.secondsSinceMidnight();
             link.abort();
         }
@@ -466,12 +498,12 @@ TEST_P(AbortedSession, EndsTheWaitAndFailsTheRestUntilTheSessionEnds) {
         LinkSession session(link);
         ASSERT_TRUE(session.owns());
         EXPECT_FALSE(LinkSession(link).owns());
-        std::vector<qint16> results;
+        std::vector<bool> results;
         for (int n = 0; n < 3; ++n)
-            results.push_back(link.ReadLogBlock(1, 8, 128, 0, 20));
-        EXPECT_EQ(results, (std::vector<qint16>{c.first, 0, 0}));
+            results.push_back(session.ReadLogBlock(1, 8, 128, 0, 20).ok());
+        EXPECT_EQ(results, (std::vector<bool>{c.first, false, false}));
         EXPECT_EQ(link.lastFailure().fault, LinkFault::Stopped);
-        EXPECT_TRUE(link.aborted());
+        EXPECT_TRUE(session.aborted());
     }
     ASSERT_GE(abortedAt, 0.0);
     EXPECT_LT(clock.secondsSinceMidnight() - abortedAt, 0.01);
@@ -479,36 +511,39 @@ TEST_P(AbortedSession, EndsTheWaitAndFailsTheRestUntilTheSessionEnds) {
     EXPECT_EQ(recorder.events.size(), 1) << recorder.events.join(" | ").toStdString();
     EXPECT_FALSE(link.aborted());
     pump.setHook(nullptr);
-    EXPECT_EQ(link.ReadLogBlock(1, 8, 128, 0, 20), c.laterOn);
+    EXPECT_EQ(LinkSession(link).ReadLogBlock(1, 8, 128, 0, 20).ok(), c.laterOn);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, AbortedSession,
     ::testing::Values(
-        AbortCase{"DuringTheWait", {}, [](const ModbusLink&, double t) { return t > 101.5; }, 0, 0},
-        // The answer's header comes, its data stop after 20 of 200 bytes.
+        AbortCase{"DuringTheWait",
+                  {},
+                  [](const ModbusLink&, InMemoryPort&, double t) { return t > 101.5; },
+                  false,
+                  false},
+        // The answer's header comes, its data stop after 20 of 200 bytes; by 101 they have
+        // all been taken and the take of the next waits (it would give up past 102).
         AbortCase{"DuringAByteTake",
                   {{hex("016018810000c8") + filled(20)}},
-                  [](const ModbusLink& l, double) {
-                      return l.state().HeaderBytes[6] == 0 && l.state().RxBytes == hex("13");
-                  },
-                  0,
-                  0},
+                  [](const ModbusLink&, InMemoryPort&, double t) { return t > 101.0; },
+                  false,
+                  false},
         // Stopped as its answer begins to arrive: the next transaction lets the rest come
         // and go before it asks, rather than taking it for its own answer.
         AbortCase{"AsTheAnswerArrives",
                   {{logAnswer(filled(20))}},
-                  [](const ModbusLink& l, double) { return l.state().ReceivedCount > 0; },
-                  0,
-                  -1},
+                  [](const ModbusLink&, InMemoryPort& p, double) { return p.bytesWaiting() > 0; },
+                  false,
+                  true},
         // The first transaction completes; the stop falls before the second one sends.
         AbortCase{"BetweenTransactions",
                   {{logAnswer(filled(20))}},
-                  [](const ModbusLink& l, double) {
+                  [](const ModbusLink& l, InMemoryPort&, double) {
                       return l.lastFailure().fault == LinkFault::None && l.lastFailure().sends == 1;
                   },
-                  -1,
-                  -1}),
+                  true,
+                  true}),
     [](const ::testing::TestParamInfo<AbortCase>& info) { return std::string(info.param.name); });
 
 // --- Opening the port --------------------------------------------------------------------------
@@ -517,9 +552,8 @@ TEST_F(Link, UnopenablePortSendsNothingKeepsTheReasonAndIsRetried) {
     Recorder recorder;
     link.setObserver(&recorder);
     port.setOpenFailure(QStringLiteral("Permission denied"));
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10));
     EXPECT_TRUE(port.written().empty());
-    EXPECT_EQ(link.state().FunctionCode, 0);
     EXPECT_EQ(link.lastFailure().fault, LinkFault::PortNotOpened);
     EXPECT_EQ(describe(link.lastFailure()),
               QStringLiteral("Port line not opened: Permission denied"));
@@ -527,24 +561,23 @@ TEST_F(Link, UnopenablePortSendsNothingKeepsTheReasonAndIsRetried) {
 
     port.setOpenFailure(QString());
     answerWith({{registerAnswer(hex("0102"))}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_EQ(port.openCount(), 2);
     EXPECT_EQ(port.written().size(), 1u);
 }
 
 TEST_F(Link, EndpointOfTheFirstOpenStaysForTheRunAndReopensAVanishedPort) {
-    EXPECT_EQ(link.OpenCommPort(), -1);
+    answerWith({{registerAnswer(hex("0102"))}});
+    EXPECT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_EQ(port.baud(), 9600);
     endpoint = LinkEndpoint{QStringLiteral("other"), 19200, QString()};
-    EXPECT_EQ(link.OpenCommPort(), -1);
-    answerWith({{registerAnswer(hex("0102"))}});
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_EQ(port.configureCount(), 1);
     EXPECT_EQ(port.openCount(), 1);
 
     // The device went away; the next transaction opens the same one again.
     port.unplug();
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_EQ(port.openCount(), 2);
     EXPECT_EQ(port.deviceName(), QStringLiteral("line"));
     EXPECT_EQ(port.baud(), 9600);
@@ -557,7 +590,7 @@ TEST_F(Link, EndpointOfTheFirstOpenStaysForTheRunAndReopensAVanishedPort) {
 TEST_F(Link, VanishedDeviceIsWaitedForUnderTheFirstPathAndGivenUpAfterFiveSeconds) {
     clock.setTimeOfDay(86396.5);
     answerWith({{registerAnswer(hex("0102"))}});
-    ASSERT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    ASSERT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     endpoint = LinkEndpoint{QStringLiteral("other"), 19200, QString()};
 
     port.unplug();
@@ -567,7 +600,7 @@ TEST_F(Link, VanishedDeviceIsWaitedForUnderTheFirstPathAndGivenUpAfterFiveSecond
         if (clock.elapsed() > unplugged + 2.5)
             port.setOpenFailure(QString());
     });
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), -1);
+    EXPECT_TRUE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_GT(clock.elapsed() - unplugged, 2.5);
     EXPECT_LT(clock.elapsed() - unplugged, 2.7);
     EXPECT_EQ(port.deviceName(), QStringLiteral("line"));
@@ -577,14 +610,14 @@ TEST_F(Link, VanishedDeviceIsWaitedForUnderTheFirstPathAndGivenUpAfterFiveSecond
     port.unplug();
     port.setOpenFailure(QStringLiteral("line: No such file or directory"));
     const double goneAgain = clock.elapsed();
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_EQ(describe(link.lastFailure()),
               QStringLiteral("The serial adapter line disappeared (unplugged?) and did not come "
                              "back within 5 s"));
     EXPECT_GT(clock.elapsed() - goneAgain, 5.0);
     EXPECT_LT(clock.elapsed() - goneAgain, 5.1);
     const double after = clock.elapsed();
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 1), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 1));
     EXPECT_LT(clock.elapsed() - after, 0.01);
     EXPECT_EQ(endpointAsked, 1);
 }
@@ -592,7 +625,7 @@ TEST_F(Link, VanishedDeviceIsWaitedForUnderTheFirstPathAndGivenUpAfterFiveSecond
 TEST_F(Link, UnusableEndpointDoesNotOpenAndSaysWhy) {
     endpoint = LinkEndpoint{QStringLiteral("line"), 0,
                             QStringLiteral("baud rate \"fast\" is not a number")};
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 10));
     EXPECT_EQ(port.openCount(), 0);
     EXPECT_EQ(link.lastFailure().fault, LinkFault::PortNotOpened);
     EXPECT_EQ(describe(link.lastFailure()),
@@ -603,55 +636,53 @@ TEST_F(Link, UnusableEndpointDoesNotOpenAndSaysWhy) {
 
 struct ArgumentCase {
     const char* name;
-    std::function<qint16(ModbusLink&)> call;
+    std::function<LinkAnswer(LinkSession&)> call;
     LinkFault fault = LinkFault::BadArgument;
 };
 
 class OutOfRange : public Link, public ::testing::WithParamInterface<ArgumentCase> {};
 
 TEST_P(OutOfRange, SendsNothingAndSaysSo) {
-    EXPECT_EQ(GetParam().call(link), 0);
+    LinkSession session(link);
+    EXPECT_EQ(GetParam().call(session).failure.fault, GetParam().fault);
     EXPECT_TRUE(port.written().empty());
     EXPECT_EQ(port.openCount(), 0);
     EXPECT_EQ(link.lastFailure().fault, GetParam().fault);
-    EXPECT_EQ(link.state().FunctionCode, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OutOfRange,
     ::testing::Values(
         ArgumentCase{"SlaveAbove255",
-                     [](ModbusLink& l) { return l.ReadHoldingRegisters(256, 0, 24, 10); },
+                     [](LinkSession& l) { return l.ReadHoldingRegisters(256, 0, 24, 10); },
                      LinkFault::BadSlave},
         ArgumentCase{"NegativeSlave",
-                     [](ModbusLink& l) { return l.ReadLogBlock(-1, 8, 128, 0, 10); },
+                     [](LinkSession& l) { return l.ReadLogBlock(-1, 8, 128, 0, 10); },
                      LinkFault::BadSlave},
         ArgumentCase{"BroadcastSlave",
-                     [](ModbusLink& l) { return l.writeRegisters(0, 209, {0x45FF}); },
+                     [](LinkSession& l) { return l.WriteMultipleRegisters(0, 209, {0x45FF}); },
                      LinkFault::BadSlave},
         ArgumentCase{"AddressByte",
-                     [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 300, 10); }},
+                     [](LinkSession& l) { return l.ReadHoldingRegisters(1, 0, 300, 10); }},
         ArgumentCase{"RegisterCount",
-                     [](ModbusLink& l) { return l.ReadHoldingRegisters(1, 0, 24, 256); }},
+                     [](LinkSession& l) { return l.ReadHoldingRegisters(1, 0, 24, 256); }},
         ArgumentCase{"WriteCountZero",
-                     [](ModbusLink& l) { return l.WriteMultipleRegisters(1, 209, 0, 0); }},
+                     [](LinkSession& l) { return l.WriteMultipleRegisters(1, 209, {}); }},
         ArgumentCase{"WriteCountAbove36",
-                     [](ModbusLink& l) { return l.WriteMultipleRegisters(1, 209, 37, 74); }},
-        ArgumentCase{"WriteByteCount",
-                     [](ModbusLink& l) { return l.WriteMultipleRegisters(1, 209, 1, 256); }},
-        ArgumentCase{"WriteStart",
-                     [](ModbusLink& l) { return l.WriteMultipleRegisters(1, 65536, 1, 2); }},
-        ArgumentCase{"WriteValue",
-                     [](ModbusLink& l) {
-                         l.state().WriteHiBytes[1] = 0x100;
-                         return l.WriteMultipleRegisters(1, 209, 1, 2);
+                     [](LinkSession& l) {
+                         return l.WriteMultipleRegisters(
+                             1, 209, {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                                      13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25,
+                                      26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36});
                      }},
+        ArgumentCase{"WriteStart",
+                     [](LinkSession& l) { return l.WriteMultipleRegisters(1, 65536, {0x45FF}); }},
         ArgumentCase{"LogParameter",
-                     [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, -5, 10); }},
+                     [](LinkSession& l) { return l.ReadLogBlock(1, 8, 128, -5, 10); }},
         ArgumentCase{"LogLength",
-                     [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, 0, 32768); }},
+                     [](LinkSession& l) { return l.ReadLogBlock(1, 8, 128, 0, 32768); }},
         ArgumentCase{"NegativeLength",
-                     [](ModbusLink& l) { return l.ReadLogBlock(1, 8, 128, 0, -1); }}),
+                     [](LinkSession& l) { return l.ReadLogBlock(1, 8, 128, 0, -1); }}),
     [](const ::testing::TestParamInfo<ArgumentCase>& info) {
         return std::string(info.param.name);
     });

@@ -90,9 +90,9 @@ TEST_F(PosixPort, ExchangesFramesBothWaysWithASlaveOnAPty) {
 
     device_ = pty.first();
     for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
-            << describe(link_.lastFailure()).toStdString();
-        EXPECT_EQ(link_.state().ResponseData, QByteArray::fromHex("414243ff"));
+        const LinkAnswer answer = LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 2);
+        ASSERT_TRUE(answer) << describe(answer.failure).toStdString();
+        EXPECT_EQ(answer.data, QByteArray::fromHex("414243ff"));
     }
     EXPECT_EQ(slave.requests(), QList<QByteArray>(3, kRequest));
     EXPECT_EQ(link_.lastFailure().sends, 1);
@@ -113,9 +113,9 @@ TEST_F(PosixPort, AnswerLongerThanOneReadArrivesWhole) {
     slave.setAnswer(withCrc(QByteArray::fromHex("0103fa") + data));
 
     device_ = pty.first();
-    ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 125), -1)
-        << describe(link_.lastFailure()).toStdString();
-    EXPECT_EQ(link_.state().ResponseData, data);
+    const LinkAnswer answer = LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 125);
+    ASSERT_TRUE(answer) << describe(answer.failure).toStdString();
+    EXPECT_EQ(answer.data, data);
 }
 
 TEST_F(PosixPort, RelativePathIsOpenedFromTheCurrentDirectory) {
@@ -130,7 +130,7 @@ TEST_F(PosixPort, RelativePathIsOpenedFromTheCurrentDirectory) {
     const QString relative = QDir::current().relativeFilePath(pty.first());
     ASSERT_TRUE(QDir::isRelativePath(relative));
     device_ = relative;
-    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
+    EXPECT_TRUE(LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 2))
         << describe(link_.lastFailure()).toStdString();
 }
 
@@ -153,7 +153,7 @@ TEST_F(PosixPort, UnopenableDevicesGiveTheSystemsReason) {
         << port_.errorText().toStdString();
 
     device_ = QStringLiteral("/nonexistent/ttyMissing");
-    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 10));
     EXPECT_EQ(link_.lastFailure().fault, LinkFault::PortNotOpened);
     EXPECT_EQ(link_.lastFailure().osReason,
               QStringLiteral("/nonexistent/ttyMissing: No such file or directory"));
@@ -171,7 +171,7 @@ TEST_F(PosixPort, RefusedLineSpeedFailsTheOpenWithTheReasonBeforeAnythingIsSent)
         return LinkEndpoint{pty.terminal(), 19200, {}};
     });
 
-    EXPECT_EQ(link.ReadHoldingRegisters(1, 0, 24, 2), 0);
+    EXPECT_FALSE(LinkSession(link).ReadHoldingRegisters(1, 0, 24, 2));
     EXPECT_EQ(link.lastFailure().fault, LinkFault::PortNotOpened);
     EXPECT_EQ(link.lastFailure().osReason, pty.terminal() + QStringLiteral(": Invalid argument"));
     EXPECT_FALSE(refusing.isOpen());
@@ -257,7 +257,7 @@ TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBa
     auto firstSlave = std::make_unique<TestSlave>();
     ASSERT_TRUE(firstSlave->open(first->second()));
     ASSERT_TRUE(QFile::link(first->first(), device));
-    ASSERT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
+    ASSERT_TRUE(LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 2))
         << describe(link_.lastFailure()).toStdString();
 
     // Pulled out: the far end of the line closes.
@@ -265,7 +265,7 @@ TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBa
     first.reset();
     ASSERT_TRUE(QFile::remove(device));
     const double before = clock_.secondsSinceMidnight();
-    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), 0);
+    EXPECT_FALSE(LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 2));
     // Before the first resend, let alone the three seconds of a silent slave.
     EXPECT_LT(clock_.secondsSinceMidnight() - before, 1.0);
     EXPECT_TRUE(link_.lastFailure().osReason.startsWith(QStringLiteral("device disappeared: ")))
@@ -273,7 +273,7 @@ TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBa
     EXPECT_FALSE(port_.isOpen());
 
     // Still gone: the next transaction waits for it on the real clock and pump, then says so.
-    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), 0);
+    EXPECT_FALSE(LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 2));
     EXPECT_EQ(link_.lastFailure().fault, LinkFault::DeviceGone);
     EXPECT_EQ(link_.lastFailure().osReason, device + QStringLiteral(": No such file or directory"));
 
@@ -283,7 +283,7 @@ TEST_F(PosixPort, VanishedDeviceFailsTheNextTransactionAtOnceAndIsReopenedWhenBa
     TestSlave secondSlave;
     ASSERT_TRUE(secondSlave.open(second.second()));
     ASSERT_TRUE(QFile::link(second.first(), device));
-    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
+    EXPECT_TRUE(LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 2))
         << describe(link_.lastFailure()).toStdString();
     EXPECT_EQ(secondSlave.requests(), QList<QByteArray>{kRequest});
 }

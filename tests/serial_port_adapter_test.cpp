@@ -49,15 +49,15 @@ TEST_F(RealPort, ReadsRegistersFromASlaveOnTheOtherEndOfAPty) {
     });
 
     device_ = pty.first();
-    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 2), -1)
-        << describe(link_.lastFailure()).toStdString();
+    const LinkAnswer read = LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 2);
+    EXPECT_TRUE(read) << describe(read.failure).toStdString();
     EXPECT_EQ(request, QByteArray::fromHex("010300180002440c"));
-    EXPECT_EQ(link_.state().ResponseData, QByteArray::fromHex("414243ff"));
+    EXPECT_EQ(read.data, QByteArray::fromHex("414243ff"));
 }
 
 TEST_F(RealPort, MissingDeviceIsNotOpenedAndTheSystemSaysWhy) {
     device_ = QStringLiteral("/nonexistent/ttyMissing");
-    EXPECT_EQ(link_.ReadHoldingRegisters(1, 0, 24, 10), 0);
+    EXPECT_FALSE(LinkSession(link_).ReadHoldingRegisters(1, 0, 24, 10));
     EXPECT_EQ(link_.lastFailure().fault, LinkFault::PortNotOpened);
     EXPECT_FALSE(link_.lastFailure().osReason.isEmpty());
     EXPECT_FALSE(port_.isOpen());
