@@ -212,7 +212,7 @@ std::optional<QByteArray> LogImage::csv(const QLocale& locale, bool isoTimestamp
             continue;
         const QString name = QString::fromLatin1(
             LogReader::StripHighChars(answer->mid(channelNameOffset, channelNameLength)));
-        if (name.isEmpty() || name == QLatin1String("Not Used"))
+        if (LogReader::unusedChannelName(name))
             continue;
         inUse[size_t(k)] = -1;
         grid.setTextMatrix(1, k + 1, name);
