@@ -20,7 +20,8 @@ class LogAnswerSink;
 class ModbusLink;
 struct Settings;
 
-// Reads the logger's state, the channel names and the log itself into the grid.
+// The whole download into the grid: the logger's state, the channel names and the log, each
+// read by LogReader.
 class DownloadLog {
 public:
     static constexpr int blockBytes = logger_memory::blockBytes;
