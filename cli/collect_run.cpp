@@ -6,24 +6,16 @@
 #include "cli/download_job.h"
 #include "cli/exit_codes.h"
 #include "cli/log_image_run.h"
-#include "logger/append_state.h"
 #include "logger/csv_export.h"
 #include "logger/download_log.h"
 #include "logger/grid_model.h"
+#include "logger/log_append.h"
 #include "logger/log_image.h"
-#include "logger/log_tail_reader.h"
 #include "logger/record_decoder.h"
 #include "modbus/modbus_link.h"
 #include "settings/settings.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-
-#include <optional>
 
 namespace meterlink {
 
@@ -57,26 +49,6 @@ int rank(int exit) {
     default:
         return 6;
     }
-}
-
-// The CSV writer's bytes for grid rows 1..lastRow, so that an appended file is made by
-// exactly the code that makes a whole one.
-QByteArray csvBytes(const GridModel& grid, qint32 lastRow, const ChannelFlags& flags,
-                    const CodePage& codePage, CsvDialect dialect) {
-    CsvExport writer(codePage);
-    writer.setDialect(dialect);
-    return writer.fileBytes(grid, lastRow, flags);
-}
-
-bool writeWhole(const QString& path, const QByteArray& bytes, QString* why) {
-    QSaveFile file(path);
-    // Unbuffered, as the CSV writer: a full disk is then told in the system's words.
-    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeEveryByte(file, bytes) &&
-        file.commit())
-        return true;
-    *why = QStringLiteral("Cannot write %1: %2")
-               .arg(QDir::toNativeSeparators(path), file.errorString());
-    return false;
 }
 
 class Collector {
@@ -135,224 +107,58 @@ MeterResult Collector::whole(int slave, const QString& fileName, LogAnswerSink* 
     QString why;
     if (options_.isoTimestamps)
         setIsoYears(grid, 2, download.LastGridRow(), QDate(), now_);
+    CsvExport writer;
+    writer.setDialect(dialect());
     const QByteArray bytes =
-        csvBytes(grid, download.LastGridRow(), download.channelFlags(), systemCsvCodePage(), dialect());
-    if (!writeWhole(fileName, options_.byteOrderMark ? byteOrderMark + bytes : bytes, &why))
+        writer.fileBytes(grid, download.LastGridRow(), download.channelFlags());
+    if (!writeFileWhole(fileName, options_.byteOrderMark ? byteOrderMark + bytes : bytes, &why))
         return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
     view_.setStatusText(QStringLiteral("Finished. Data in File"));
     return {ExitDone, QStringLiteral("Finished. Data in File %1").arg(fileName), QString(),
             download.memoryWarning()};
 }
 
-// Why the CSV or its state is not as the last run left them; empty when they are. `state`
-// and `csv` are what was read.
-QString notAsLeft(const QString& statePath, std::optional<AppendState>& state, QByteArray& csv,
-                  QString& target, const CsvForm& asked) {
-    const QString stateName = QFileInfo(statePath).fileName();
-    QFile file(statePath);
-    QString why;
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1 cannot be read: %2").arg(stateName, file.errorString());
-    state = AppendState::parse(file.read(64 * 1024), &why);
-    if (!state)
-        return QStringLiteral("%1 cannot be used: %2").arg(stateName, why);
-    target = QFileInfo(statePath).dir().filePath(state->fileName);
-    const QString name = state->fileName;
-    QFile old(target);
-    if (!old.exists())
-        return QStringLiteral("%1 is missing").arg(name);
-    if (!old.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1 cannot be read: %2").arg(name, old.errorString());
-    csv = old.readAll();
-    if (csv.size() != state->csvSize)
-        return QStringLiteral("%1 changed since the last run: %2 bytes then, %3 now")
-            .arg(name)
-            .arg(state->csvSize)
-            .arg(csv.size());
-    if (QCryptographicHash::hash(csv, QCryptographicHash::Sha256) != state->csvSha256)
-        return QStringLiteral("%1 changed since the last run: the same %2 bytes, other contents")
-            .arg(name)
-            .arg(csv.size());
-    if (state->seamOffset < 2 || csv.at(state->seamOffset - 1) != '\n' ||
-        csv.at(state->seamOffset - 2) != '\r')
-        return QStringLiteral("%1 does not agree with %2: its seam (byte %3) is not at the start "
-                              "of a line")
-            .arg(stateName, name)
-            .arg(state->seamOffset);
-    if (state->form.isoTimestamps != asked.isoTimestamps)
-        return QStringLiteral("%1 has %2 timestamps and --timestamps %3 was asked for")
-            .arg(name, state->form.isoTimestamps ? QStringLiteral("ISO") : QStringLiteral("locale"),
-                 asked.isoTimestamps ? QStringLiteral("iso") : QStringLiteral("locale"));
-    if (state->form.byteOrderMark != asked.byteOrderMark)
-        return QStringLiteral("%1 %2 a byte-order mark and --bom was %3")
-            .arg(name,
-                 state->form.byteOrderMark ? QStringLiteral("starts with")
-                                           : QStringLiteral("has no"),
-                 asked.byteOrderMark ? QStringLiteral("given") : QStringLiteral("not given"));
-    if (state->form.fieldSeparator != asked.fieldSeparator ||
-        state->form.decimalMark != asked.decimalMark)
-        return QStringLiteral("%1 has the field separator \"%2\" and decimal mark \"%3\"; this run "
-                              "writes \"%4\" and \"%5\"")
-            .arg(name, state->form.fieldSeparator, state->form.decimalMark, asked.fieldSeparator,
-                 asked.decimalMark);
-    return QString();
-}
-
-// What tells a restarted log, in words; empty when the log only grew or stayed.
-QString restartReason(const AppendState& state, const LogTailReader::Head& head) {
-    QStringList changed;
-    if (head.logLength < state.logLength)
-        changed << QStringLiteral("its length went from %1 to %2 bytes")
-                       .arg(state.logLength)
-                       .arg(head.logLength);
-    if (head.firstRecord != state.firstRecord)
-        changed << QStringLiteral("its first record changed (%1 then, %2 now)")
-                       .arg(QString::fromLatin1(state.firstRecord.toHex(' ')),
-                            QString::fromLatin1(head.firstRecord.toHex(' ')));
-    for (size_t k = 0; k < head.names.size(); ++k)
-        if (head.names[k] != state.channelNames[k])
-            changed << QStringLiteral("channel %1's name changed (\"%2\" then, \"%3\" now)")
-                           .arg(k + 1)
-                           .arg(state.channelNames[k], head.names[k]);
-    return changed.join(QStringLiteral("; "));
-}
-
-// The year of the last dated row before `end` in an ISO file's bytes.
-QDate lastIsoDate(const QByteArray& csv, qint64 end) {
-    qint64 lineEnd = end - 2; // the CR LF of the line before the seam
-    while (lineEnd > 0) {
-        const qint64 lineStart = csv.lastIndexOf('\n', lineEnd - 1) + 1;
-        const QDate date = isoTimestampDate(
-            QString::fromLatin1(csv.mid(lineStart, qMin<qint64>(10, lineEnd - lineStart))));
-        if (date.isValid())
-            return date;
-        lineEnd = lineStart - 2;
-    }
-    return QDate();
-}
-
 MeterResult Collector::append(int slave, const QString& fileName, LogAnswerSink* sink) {
-    const QString statePath = fileName + QStringLiteral(".state");
-    // The form a new file gets.
-    CsvForm asked = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
+    AppendRules rules;
+    rules.newFileForm = environmentCsvForm(options_.isoTimestamps, options_.byteOrderMark);
     if (options_.semicolons) {
-        asked.fieldSeparator = QLatin1Char(';');
-        asked.decimalMark = QLatin1Char(',');
+        rules.newFileForm.fieldSeparator = QLatin1Char(';');
+        rules.newFileForm.decimalMark = QLatin1Char(',');
     }
-    std::optional<AppendState> state;
-    QByteArray csv;
-    QString target = fileName;
-    QString mismatch;
-    if (QFile::exists(statePath))
-        mismatch = notAsLeft(statePath, state, csv, target, asked);
-    else if (QFile::exists(fileName))
-        // Whatever made it (the window, a download without --append), its rows may be all
-        // that is left of a log since cleared: never replaced by a guess.
-        mismatch = QStringLiteral("%1 has no state file %2, so what it holds is unknown")
-                       .arg(QFileInfo(fileName).fileName(), QFileInfo(statePath).fileName());
-    if (!mismatch.isEmpty()) {
-        if (options_.failOnMismatch)
-            return fail(ExitFileNotWritten, QStringLiteral("Not appended"),
-                        mismatch + QStringLiteral("; nothing written (--on-mismatch=fail)"));
-        state.reset();
-        csv.clear();
+    rules.failOnMismatch = options_.failOnMismatch;
+    rules.failOnRestart = options_.failOnRestart;
+    LogAppend append(link_, pump_, view_, view_);
+    append.setAnswerSink(sink);
+    const AppendOutcome outcome = append.run(slave, fileName, rules, now_);
+    MeterResult result{ExitDone, outcome.summary, outcome.reason, outcome.warning,
+                       outcome.wholeLog};
+    switch (outcome.kind) {
+    case AppendOutcome::Appended:
+    case AppendOutcome::NoNewRecords:
+    case AppendOutcome::NewFileAfterRestart:
+        break;
+    case AppendOutcome::NewFileNotAsLeft:
+        result.exit = ExitNewFile;
+        break;
+    case AppendOutcome::NotAsLeft:
+        result.exit = ExitFileNotWritten;
+        result.reason += QStringLiteral("; nothing written (--on-mismatch=fail)");
+        break;
+    case AppendOutcome::Restarted:
+        result.exit = ExitLogRestarted;
+        result.reason += QStringLiteral("; nothing written (--on-restart=fail)");
+        break;
+    case AppendOutcome::EmptyLog:
+        result.exit = ExitEmptyLog;
+        break;
+    case AppendOutcome::ReadFailed:
+        result.exit = ExitLinkFailed;
+        break;
+    case AppendOutcome::NotWritten:
+        result.exit = ExitFileNotWritten;
+        break;
     }
-
-    LinkSession session(link_);
-    view_.setStatusText(QStringLiteral("Downloading"));
-    LogTailReader reader(session, pump_, slave, view_);
-    reader.setAnswerSink(sink);
-    LogTailReader::Head head;
-    if (!reader.readHead(head))
-        return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
-    if (head.logLength == 0)
-        return fail(ExitEmptyLog, QStringLiteral("0 Records Available"), QString());
-
-    QString note = mismatch;
-    if (state) {
-        const QString restarted = restartReason(*state, head);
-        if (!restarted.isEmpty()) {
-            note = QStringLiteral("the meter's log was cleared or restarted since the last run: ") +
-                   restarted;
-            if (options_.failOnRestart)
-                return fail(ExitLogRestarted, QStringLiteral("Log restarted"),
-                            note + QStringLiteral("; nothing written (--on-restart=fail)"));
-            state.reset();
-            csv.clear();
-        } else if (head.logLength == state->logLength) {
-            view_.setStatusText(QStringLiteral("no new records"));
-            return {ExitDone, QStringLiteral("no new records"), QString(), head.memoryWarning};
-        }
-    }
-    // The file's own form, whatever this run's environment; a new file takes this run's.
-    const CsvForm form = state ? state->form : asked;
-    const bool newFile = !note.isEmpty();
-    if (newFile)
-        target = freeCounterName(fileName);
-
-    GridModel grid;
-    LogTailReader::writeHeader(grid, head);
-    RecordDecoder decoder(grid, QLocale(form.localeName));
-    if (form.isoTimestamps)
-        decoder.useIsoTimestamps();
-    else
-        decoder.useTimestampPatterns(form.datePattern, form.timePattern);
-    qint32 lastGridRow = 1;
-    LogTailReader::Seam seam;
-    if (!reader.readBlocks(state ? state->seamBlock : 0, head.logLength, decoder, lastGridRow,
-                           seam))
-        return fail(ExitLinkFailed, downloadFailedText(), reader.failureReason());
-    view_.setStatusText(QStringLiteral("Completed Download."));
-    view_.setProgress(100.0f);
-    if (form.isoTimestamps)
-        setIsoYears(grid, 2, lastGridRow, state ? lastIsoDate(csv, state->seamOffset) : QDate(),
-                    now_);
-
-    QString why;
-    const CsvDialect formDialect =
-        form.fieldSeparator == QLatin1Char(';') ? CsvDialect::Semicolon : CsvDialect::Comma;
-    const CodePage codePage =
-        form.encoding == QLatin1String("utf-8") ? CodePage() : systemCsvCodePage();
-    const QByteArray header = csvBytes(grid, 1, head.channelInUse, codePage, formDialect);
-    const QByteArray rows = csvBytes(grid, lastGridRow, head.channelInUse, codePage, formDialect);
-    const QByteArray beforeSeam = csvBytes(grid, seam.rowsBefore, head.channelInUse, codePage, formDialect);
-    // The rows from the seam block on are written again: the block may have gained
-    // readings for the row at the seam.
-    const QByteArray kept = state ? csv.left(state->seamOffset)
-                                  : (form.byteOrderMark ? byteOrderMark : QByteArray()) + header;
-    const QByteArray updated = kept + rows.mid(header.size());
-
-    AppendState next;
-    next.fileName = QFileInfo(target).fileName();
-    next.logLength = head.logLength;
-    next.firstRecord = head.firstRecord;
-    next.channelNames = head.names;
-    next.seamBlock = seam.block;
-    next.seamOffset = kept.size() + (beforeSeam.size() - header.size());
-    next.csvSize = updated.size();
-    next.csvSha256 = QCryptographicHash::hash(updated, QCryptographicHash::Sha256);
-    next.form = form;
-    // The file first, its state after it: a run stopped between the two leaves a file whose
-    // hash the old state does not match, and the next run writes a new file.
-    if (!writeWhole(target, updated, &why))
-        return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"), why);
-    if (!writeWhole(statePath, next.toText(), &why))
-        return fail(ExitFileNotWritten, QStringLiteral("Error putting into file!!"),
-                    why + QStringLiteral(" (the CSV was written; the next --append will write "
-                                         "the whole log to a new file)"));
-    const QString blocks =
-        QStringLiteral("%1 of %2 log blocks read")
-            .arg(reader.blocksRead())
-            .arg((head.logLength + DownloadLog::blockBytes - 1) / DownloadLog::blockBytes);
-    if (newFile) {
-        const QString status = QStringLiteral("Finished. Data in new file %1").arg(target);
-        view_.setStatusText(status);
-        return {mismatch.isEmpty() ? int(ExitDone) : int(ExitNewFile),
-                QStringLiteral("%1 (%2)").arg(status, blocks), note, head.memoryWarning, true};
-    }
-    view_.setStatusText(QStringLiteral("Finished. Data in File"));
-    return {ExitDone, QStringLiteral("Finished. Data in File %1 (%2)").arg(target, blocks),
-            QString(), head.memoryWarning, !state};
+    return result;
 }
 
 void printLine(QIODevice& device, const QString& line) {
@@ -367,21 +173,6 @@ QString expandOutName(const QString& pattern, int slave, const QDateTime& starte
     name.replace(QLatin1String("{date}"), started.toString(QStringLiteral("yyyy-MM-dd")));
     name.replace(QLatin1String("{time}"), started.toString(QStringLiteral("HHmmss")));
     return name;
-}
-
-QString freeCounterName(const QString& path) {
-    const QFileInfo info(path);
-    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    const QString base = info.suffix().isEmpty()
-                             ? info.fileName()
-                             : info.fileName().left(info.fileName().size() - suffix.size());
-    for (int n = 2;; ++n) {
-        const QString candidate =
-            info.dir().filePath(QStringLiteral("%1-%2%3").arg(base).arg(n).arg(suffix));
-        if (!QFile::exists(candidate) && !QFile::exists(candidate + QStringLiteral(".state")))
-            return info.dir() == QDir(QStringLiteral(".")) ? QFileInfo(candidate).fileName()
-                                                           : candidate;
-    }
 }
 
 int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& stopped,
@@ -451,11 +242,11 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
         if (stopped())
             break; // the runner says so; a meter done before the stop keeps its file
         if (several)
-            printLine(console.out,
-                      QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome) +
-                          (newest.isEmpty() ? QString() : QStringLiteral(", ") + newest) +
-                          (result.warning.isEmpty() ? QString()
-                                                    : QStringLiteral(". ") + result.warning));
+            printLine(
+                console.out,
+                QStringLiteral("slave %1: %2").arg(slave).arg(result.outcome) +
+                    (newest.isEmpty() ? QString() : QStringLiteral(", ") + newest) +
+                    (result.warning.isEmpty() ? QString() : QStringLiteral(". ") + result.warning));
         else {
             if (!newest.isEmpty())
                 printLine(console.out, newest);

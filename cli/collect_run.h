@@ -27,7 +27,4 @@ int runCollect(ModbusLink& link, EventPump& pump, const std::function<bool()>& s
 // --out with its fields filled in: {slave}, {date} (YYYY-MM-DD) and {time} (HHMMSS).
 QString expandOutName(const QString& pattern, int slave, const QDateTime& started);
 
-// The first of NAME-2.EXT, NAME-3.EXT, ... that is free, beside `path`, state file included.
-QString freeCounterName(const QString& path);
-
 } // namespace meterlink

@@ -1,5 +1,6 @@
 #include "logger/append_state.h"
 
+#include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 
 #include <QCryptographicHash>
@@ -14,8 +15,8 @@ namespace meterlink {
 
 namespace {
 
+using logger_memory::blockBytes;
 constexpr int maxStateBytes = 16 * 1024;
-constexpr int blockBytes = 1024;
 constexpr int recordBytes = 8;
 // Banks 8 to 255 of 16 KB: the most a state block can announce.
 constexpr qint64 maxLogLength = 248LL * 16384;
@@ -237,6 +238,19 @@ std::optional<AppendState> AppendState::parse(const QByteArray& text, QString* w
     if (state.seamOffset > state.csvSize || state.seamBlock >= state.logLength)
         return fail(QStringLiteral("its numbers do not agree"));
     return state;
+}
+
+RecordDecoder formDecoder(GridModel& grid, const CsvForm& form, const QLocale& locale) {
+    RecordDecoder decoder(grid, locale);
+    if (form.isoTimestamps)
+        decoder.useIsoTimestamps();
+    else if (!form.datePattern.isEmpty() || !form.timePattern.isEmpty())
+        decoder.useTimestampPatterns(form.datePattern, form.timePattern);
+    return decoder;
+}
+
+RecordDecoder formDecoder(GridModel& grid, const CsvForm& form) {
+    return formDecoder(grid, form, QLocale(form.localeName));
 }
 
 CsvForm environmentCsvForm(bool isoTimestamps, bool byteOrderMark) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logger/record_decoder.h"
+
 #include <QByteArray>
 #include <QChar>
 #include <QString>
@@ -8,6 +10,8 @@
 #include <optional>
 
 namespace meterlink {
+
+class GridModel;
 
 // How a CSV file's bytes were made: an append writes its rows the same way, whatever the
 // environment of the later run (LANG, LC_TIME, none at all under cron).
@@ -24,6 +28,12 @@ struct CsvForm {
     bool operator==(const CsvForm& other) const;
     bool operator!=(const CsvForm& other) const { return !(*this == other); }
 };
+
+// A decoder that writes the timestamps a file of `form` holds: ISO, or the form's patterns
+// with `locale`'s digits and day-period texts; a form without patterns keeps the locale's own.
+RecordDecoder formDecoder(GridModel& grid, const CsvForm& form, const QLocale& locale);
+// The same with the form's own locale.
+RecordDecoder formDecoder(GridModel& grid, const CsvForm& form);
 
 // What an appending download remembers beside its CSV file: how far the meter's log was
 // read, what identifies that log, and the file as it was left, so that the next run can

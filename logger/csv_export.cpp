@@ -84,30 +84,24 @@ QByteArray CsvExport::fileBytes(const GridModel& grid, qint32 LastGridRow,
 qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
                             const ChannelFlags& ChannelInUse, const QString& fileName) {
     failureReason_.clear();
-    const QString shownName = QDir::toNativeSeparators(fileName);
     if (fileName.isEmpty()) {
         failureReason_ = QStringLiteral("No file name to write the records to");
         return 0;
     }
+    return writeFileWhole(fileName, fileBytes(grid, LastGridRow, ChannelInUse), &failureReason_)
+               ? -1
+               : 0;
+}
 
-    const QByteArray bytes = fileBytes(grid, LastGridRow, ChannelInUse);
-
-    QSaveFile file(fileName);
+bool writeFileWhole(const QString& path, const QByteArray& bytes, QString* why) {
+    QSaveFile file(path);
     // Unbuffered: a write that fails (a full disk) then keeps the system's words for it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
-        return 0;
-    }
-    if (!writeEveryByte(file, bytes)) {
-        failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
-        file.cancelWriting();
-        return 0;
-    }
-    if (!file.commit()) {
-        failureReason_ = QStringLiteral("Cannot write %1: %2").arg(shownName, file.errorString());
-        return 0;
-    }
-    return -1;
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && writeEveryByte(file, bytes) &&
+        file.commit())
+        return true;
+    *why = QStringLiteral("Cannot write %1: %2")
+               .arg(QDir::toNativeSeparators(path), file.errorString());
+    return false;
 }
 
 bool writeEveryByte(QIODevice& device, const QByteArray& bytes) {

@@ -60,6 +60,10 @@ private:
     QString failureReason_;
 };
 
+// Writes a file whole (QSaveFile) or leaves any earlier one as it was; `why` names the file
+// and what the system said.
+bool writeFileWhole(const QString& path, const QByteArray& bytes, QString* why);
+
 // Writes every byte: a short write (the disk filled up) is followed by another, whose
 // failure gives the device the system's reason instead of none.
 bool writeEveryByte(QIODevice& device, const QByteArray& bytes);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "logger/channel_flags.h"
+#include "logger/log_reader.h"
+#include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 #include "modbus/meter_registers.h"
 
@@ -11,22 +13,22 @@
 namespace meterlink {
 
 class DownloadPanel;
-struct LinkFailure;
 class EventPump;
 class GridModel;
-class LogAnswerSink;
 class LinkSession;
+class LogAnswerSink;
 class ModbusLink;
 struct Settings;
 
-// Reads the logger's state, the channel names and the log itself into the grid.
+// The whole download into the grid: the logger's state, the channel names and the log, each
+// read by LogReader.
 class DownloadLog {
 public:
-    static constexpr int blockBytes = 1024;
-    static constexpr int bankBytes = 16384;
+    static constexpr int blockBytes = logger_memory::blockBytes;
+    static constexpr int bankBytes = logger_memory::bankBytes;
     static constexpr int firstLogBank = meter::FirstLogBank;
     static constexpr int channelBank = meter::ChannelBank;
-    static constexpr int attemptsPerBlock = 3;
+    static constexpr int attemptsPerBlock = LogReader::attemptsPerBlock;
 
     enum Result : qint16 { Completed = 0, Empty = 1, Failed = 2 };
 
@@ -50,30 +52,20 @@ public:
     const QString& failureReason() const { return failureReason_; }
     // After a read state block: the logger is nearly full (see nearlyFullWarning).
     const QString& memoryWarning() const { return memoryWarning_; }
-    // What a reason adds when the meter never answered: where to look instead.
-    static QString silentMeterHint();
-    static bool silentMeter(const LinkFailure& failure);
-
     RecordDecoder& decoder() { return decoder_; }
 
     // Handed every answer the download uses, as it came (for a log image); none by default.
     void setAnswerSink(LogAnswerSink* sink) { sink_ = sink; }
 
-    // Keeps only the characters below 254 (the meter pads names with 254 and 255).
-    static QByteArray StripHighChars(const QByteArray& text);
-
 private:
     // The log length T in bytes from the state block, or -1 when the block cannot give one.
     qint32 logLength(const QByteArray& stateBlock);
-    bool readChannel(int k, int attempts); // whether the name was read
+    bool readChannel(LogReader& reader, int k, int attempts); // whether the name was read
     void writeHeader(int column, const QString& text);
-    bool readBlock(qint32 offset, qint32 length, QByteArray& block);
-    qint16 download();
     qint16 finish(qint16 result);
-    bool stopped();
+    bool stopped(const LogReader& reader);
 
     ModbusLink& link_;
-    LinkSession* session_ = nullptr; // the one run() was given, while it runs
     EventPump& pump_;
     const Settings& settings_;
     GridModel& grid_;

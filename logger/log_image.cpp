@@ -1,8 +1,9 @@
 #include "logger/log_image.h"
 
+#include "logger/append_state.h"
 #include "logger/csv_export.h"
-#include "logger/download_log.h"
 #include "logger/grid_model.h"
+#include "logger/log_reader.h"
 #include "logger/logger_memory.h"
 #include "logger/record_decoder.h"
 
@@ -178,13 +179,13 @@ std::optional<QByteArray> LogImage::logBytes(QString* why) const {
     if (!length)
         return std::nullopt;
     QByteArray log;
-    for (qint32 offset = 0; offset < *length; offset += DownloadLog::blockBytes) {
+    for (qint32 offset = 0; offset < *length; offset += blockBytes) {
         const auto block = logBlocks.find(offset);
         if (block == logBlocks.end()) {
             *why = QStringLiteral("it lacks the log block at byte %1").arg(offset);
             return std::nullopt;
         }
-        log += block->second.left(qMin<qint32>(DownloadLog::blockBytes, *length - offset));
+        log += block->second.left(qMin<qint32>(blockBytes, *length - offset));
     }
     return log;
 }
@@ -210,17 +211,17 @@ std::optional<QByteArray> LogImage::csv(const QLocale& locale, bool isoTimestamp
         if (!answer)
             continue;
         const QString name = QString::fromLatin1(
-            DownloadLog::StripHighChars(answer->mid(channelNameOffset, channelNameLength)));
-        if (name.isEmpty() || name == QLatin1String("Not Used"))
+            LogReader::StripHighChars(answer->mid(channelNameOffset, channelNameLength)));
+        if (LogReader::unusedChannelName(name))
             continue;
         inUse[size_t(k)] = -1;
         grid.setTextMatrix(1, k + 1, name);
     }
-    RecordDecoder decoder(grid, locale);
-    if (isoTimestamps)
-        decoder.useIsoTimestamps();
+    CsvForm form;
+    form.isoTimestamps = isoTimestamps;
+    RecordDecoder decoder = formDecoder(grid, form, locale);
     qint32 lastGridRow = 1;
-    for (qint32 offset = 0; offset < *length; offset += DownloadLog::blockBytes) {
+    for (qint32 offset = 0; offset < *length; offset += blockBytes) {
         const auto block = logBlocks.find(offset);
         if (block == logBlocks.end()) {
             *why = QStringLiteral("it lacks the log block at byte %1").arg(offset);

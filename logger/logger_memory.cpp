@@ -1,6 +1,5 @@
 #include "logger/logger_memory.h"
 
-#include "logger/download_log.h"
 #include "logger/meter_float.h"
 #include "logger/record_decoder.h"
 
@@ -14,8 +13,8 @@ std::optional<qint32> logLengthFromStateBlock(const QByteArray& stateBlock, QStr
         return std::nullopt;
     }
     const auto byteAt = [&](int index) { return qint32(quint8(stateBlock.at(index))); };
-    const qint32 start = byteAt(0) * DownloadLog::bankBytes + byteAt(2) * 256 + byteAt(3);
-    const qint32 last = byteAt(4) * DownloadLog::bankBytes + byteAt(6) * 256 + byteAt(7);
+    const qint32 start = byteAt(0) * logger_memory::bankBytes + byteAt(2) * 256 + byteAt(3);
+    const qint32 last = byteAt(4) * logger_memory::bankBytes + byteAt(6) * 256 + byteAt(7);
     const qint32 length = (last + RecordDecoder::recordSize) - start;
     if (length < 0) {
         *why =

@@ -10,6 +10,9 @@ namespace meterlink {
 // Where the meter keeps what a download reads, shared by the whole and the appending
 // download.
 namespace logger_memory {
+// A download reads the log in blocks of this many bytes; the meter addresses it in banks.
+constexpr int blockBytes = 1024;
+constexpr int bankBytes = 16384;
 constexpr int stateBytes = 16;
 constexpr int channelConfigLength = 100;
 constexpr int channelNameOffset = 64;

@@ -329,6 +329,9 @@ struct AppendWorld : CliWorld {
         CliOptions options;
         options.append = append;
         options.isoTimestamps = iso;
+        return run(options, name, now);
+    }
+    int run(const CliOptions& options, const QString& name, const QDateTime& now) {
         Settings meter = settings;
         meter.SaveFileName = dir.filePath(name);
         Console console{out, err};
@@ -367,6 +370,54 @@ TEST(AppendTest, IsoFilesGetRealYearsAndAppendsGoOnWithTheFilesYears) {
     EXPECT_EQ(w.contents("Logdata.csv"), w.contents("whole.csv"));
     EXPECT_TRUE(w.contents("whole.csv").contains("\r\n2026-05-30 22:00:00,"))
         << w.contents("whole.csv").left(200).data();
+}
+
+// An append that writes nothing: its exit status, its last status line and why.
+TEST(AppendTest, AnAppendThatWritesNothingExitsWithItsReason) {
+    struct Row {
+        const char* what;
+        int records;
+        bool silent;
+        const char* fileName;
+        bool fileWithoutState;
+        int exit;
+        const char* lastLine;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"empty log", 0, false, "Logdata.csv", false, ExitEmptyLog, "\n0 Records Available\n", ""},
+        {"silent meter", 300, true, "Logdata.csv", false, ExitLinkFailed,
+         "\nError in Downloading!!\n", "or find them with meterlink-cli scan."},
+        {"unwritable", 300, false, "missing/Logdata.csv", false, ExitFileNotWritten,
+         "\nError putting into file!!\n", "Cannot write"},
+        {"not as left", 300, false, "Logdata.csv", true, ExitFileNotWritten, "Not appended\n",
+         "so what it holds is unknown; nothing written (--on-mismatch=fail)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        AppendWorld w(row.records);
+        if (row.silent) {
+            MeterFaults silent;
+            silent.silent = true;
+            w.meter.setFaults(silent);
+        }
+        const QByteArray earlier = "earlier download\r\n";
+        if (row.fileWithoutState) {
+            QFile file(w.dir.filePath(row.fileName));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(earlier);
+        }
+        CliOptions options;
+        options.append = true;
+        options.failOnMismatch = true;
+        EXPECT_EQ(w.run(options, row.fileName, QDateTime(QDate(2027, 3, 1), QTime(12, 0))),
+                  row.exit);
+        EXPECT_TRUE(w.out.data().endsWith(row.lastLine)) << w.out.data().data();
+        EXPECT_TRUE(w.err.data().contains(row.reason)) << w.err.data().data();
+        EXPECT_EQ(w.contents(row.fileName),
+                  row.fileWithoutState ? earlier : QByteArray("(missing)"));
+        EXPECT_FALSE(QFile::exists(w.dir.filePath(row.fileName) + ".state"));
+    }
 }
 
 // --- stop signals ---

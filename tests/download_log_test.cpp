@@ -303,9 +303,9 @@ TEST(DownloadLog, YieldsAfterTheStateEachChannelAndTheWidths) {
 }
 
 TEST(DownloadLog, StripHighCharsKeepsEverythingBelow254) {
-    EXPECT_EQ(DownloadLog::StripHighChars(QByteArray::fromHex("41FE00FD FF42")),
+    EXPECT_EQ(LogReader::StripHighChars(QByteArray::fromHex("41FE00FD FF42")),
               QByteArray::fromHex("4100FD42"));
-    EXPECT_EQ(DownloadLog::StripHighChars(QByteArray()), QByteArray());
+    EXPECT_EQ(LogReader::StripHighChars(QByteArray()), QByteArray());
 }
 
 } // namespace

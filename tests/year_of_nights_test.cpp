@@ -8,7 +8,7 @@
 #include "logger/append_state.h"
 #include "logger/csv_export.h"
 #include "logger/grid_model.h"
-#include "logger/log_tail_reader.h"
+#include "logger/log_reader.h"
 #include "logger/record_decoder.h"
 #include "sim/meter_log.h"
 #include "tests/program_runs.h"
@@ -55,17 +55,13 @@ double processorSeconds() {
 QByteArray wholeCsv(const QByteArray& bytes, const CsvForm& form) {
     const MeterLog log;
     GridModel grid;
-    LogTailReader::Head head;
+    LogReader::Head head;
     for (int k = 1; k <= channelCount; ++k) {
         head.names[size_t(k - 1)] = log.channelNames()[size_t(k - 1)];
         head.channelInUse[size_t(k)] = log.channelInUse(k) ? -1 : 0;
     }
-    LogTailReader::writeHeader(grid, head);
-    RecordDecoder decoder(grid, QLocale(form.localeName));
-    if (form.isoTimestamps)
-        decoder.useIsoTimestamps();
-    else
-        decoder.useTimestampPatterns(form.datePattern, form.timePattern);
+    LogReader::writeHeader(grid, head);
+    RecordDecoder decoder = formDecoder(grid, form);
     qint32 row = 1;
     for (qsizetype offset = 0; offset < bytes.size(); offset += 1024)
         decoder.DecodeRecord(bytes.mid(offset, 1024), row);
