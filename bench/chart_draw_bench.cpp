@@ -32,7 +32,7 @@ std::unique_ptr<GridModel> filledGrid(int rows, int channels, ChannelFlags& inUs
     grid->setRedraw(false);
     inUse = {};
     for (int k = 1; k <= channels; ++k) {
-        inUse[size_t(k)] = -1;
+        inUse[size_t(k)] = true;
         grid->setTextMatrix(1, k + 1, QStringLiteral("Channel %1").arg(k));
     }
     const QDateTime start(QDate(2001, 3, 1), QTime(0, 0));

@@ -77,12 +77,12 @@ void ExportToFile(benchmark::State& state) {
     qint32 lastRow = 1;
     for (const QByteArray& block : blocks)
         decoder.DecodeRecord(block, lastRow);
-    ChannelFlags flags{0, -1, -1, -1, -1, 0, 0, 0, 0};
+    ChannelFlags flags{false, true, true, true, true, false, false, false, false};
     QTemporaryDir dir;
     const QString path = dir.filePath("Logdata.csv");
     CsvExport csv;
     for (auto _ : state) {
-        if (csv.ExportCsv(grid, lastRow, flags, path) != -1)
+        if (!csv.ExportCsv(grid, lastRow, flags, path))
             state.SkipWithError("export failed");
     }
     state.counters["rows"] = lastRow;

@@ -17,7 +17,7 @@ ChartData seriesFromGrid(const GridModel& grid, qint32 lastGridRow, const Channe
     QStringList names;
     std::vector<int> columns;
     for (int k = 1; k <= channelCount; ++k) {
-        if (inUse[size_t(k)] == 0)
+        if (!inUse[size_t(k)])
             continue;
         const QString heading = grid.TextMatrix(1, 2 + int(names.size())).trimmed();
         names << (heading.isEmpty() ? QStringLiteral("Channel #%1").arg(k) : heading);

@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzCheck(lines.size() >= records + 2 && lines.back().isEmpty(), "one line per grid row");
     int inUse = 0;
     for (int k = 1; k <= channelCount; ++k)
-        inUse += download.ChannelInUse(k) != 0;
+        inUse += download.ChannelInUse(k);
     for (int line = int(lines.size()) - 1 - records; line < int(lines.size()) - 1; ++line) {
         fuzzCheck(lines[line].endsWith('\r'), "record lines end in CR LF");
         fuzzCheck(lines[line].count(',') == inUse, "a record line has one field per channel");

@@ -5,9 +5,9 @@
 
 namespace meterlink {
 
-// ChannelInUse(1..8): -1 when the channel's name went into the header row, 0 otherwise.
+// ChannelInUse(1..8): whether the channel's name went into the header row.
 // Index 0 is unused so that channel k is element k.
-using ChannelFlags = std::array<qint16, 9>;
+using ChannelFlags = std::array<bool, 9>;
 
 constexpr int channelCount = 8;
 

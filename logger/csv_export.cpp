@@ -81,16 +81,14 @@ QByteArray CsvExport::fileBytes(const GridModel& grid, qint32 LastGridRow,
     return csvFileBytes(text, codePage_);
 }
 
-qint16 CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
+bool CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
                             const ChannelFlags& ChannelInUse, const QString& fileName) {
     failureReason_.clear();
     if (fileName.isEmpty()) {
         failureReason_ = QStringLiteral("No file name to write the records to");
-        return 0;
+        return false;
     }
-    return writeFileWhole(fileName, fileBytes(grid, LastGridRow, ChannelInUse), &failureReason_)
-               ? -1
-               : 0;
+    return writeFileWhole(fileName, fileBytes(grid, LastGridRow, ChannelInUse), &failureReason_);
 }
 
 bool writeFileWhole(const QString& path, const QByteArray& bytes, QString* why) {

@@ -42,9 +42,9 @@ public:
 
     void setDialect(CsvDialect dialect) { dialect_ = dialect; }
 
-    // -1 when the whole file was written and committed, 0 otherwise; a failure leaves any
-    // earlier file of that name as it was.
-    qint16 ExportCsv(const GridModel& grid, qint32 LastGridRow, const ChannelFlags& ChannelInUse,
+    // Whether the whole file was written and committed; a failure leaves any earlier file
+    // of that name as it was.
+    bool ExportCsv(const GridModel& grid, qint32 LastGridRow, const ChannelFlags& ChannelInUse,
                      const QString& fileName);
 
     // The bytes ExportCsv writes for these rows.

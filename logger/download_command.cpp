@@ -32,7 +32,7 @@ DownloadOutcome DownloadCommand::run() {
         view_.setProgress(100.0f);
         // The name is read now: one chosen during the download is the one that counts.
         if (export_.ExportCsv(grid_, download_.LastGridRow(), download_.channelFlags(),
-                              settings_.SaveFileName) == -1) {
+                              settings_.SaveFileName)) {
             view_.setStatusText(QStringLiteral("Finished. Data in File"));
             outcome = DownloadOutcome::Exported;
         } else {

@@ -24,8 +24,8 @@ DownloadLog::DownloadLog(ModbusLink& link, EventPump& pump, const Settings& sett
     : link_(link), pump_(pump), settings_(settings), grid_(grid), panel_(panel),
       decoder_(grid, locale) {}
 
-qint16 DownloadLog::ChannelInUse(int k) const {
-    return k >= 1 && k <= channelCount ? channelInUse_[size_t(k)] : 0;
+bool DownloadLog::ChannelInUse(int k) const {
+    return k >= 1 && k <= channelCount && channelInUse_[size_t(k)];
 }
 
 qint32 DownloadLog::logLength(const QByteArray& stateBlock) {
@@ -43,10 +43,10 @@ bool DownloadLog::readChannel(LogReader& reader, int k, int attempts) {
     if (!name)
         return false; // the flag keeps its value from the previous download
     if (LogReader::unusedChannelName(*name)) {
-        channelInUse_[size_t(k)] = 0;
+        channelInUse_[size_t(k)] = false;
         return true;
     }
-    channelInUse_[size_t(k)] = -1;
+    channelInUse_[size_t(k)] = true;
     // Over the channel's own readings, so a gap in the channels cannot shift the headings.
     writeHeader(k + 1, *name);
     return true;

@@ -42,8 +42,8 @@ public:
     // The same in a session of its own (refused when another is open).
     qint16 run();
 
-    // Channel k (1..8): -1 when its name heads column k + 1. Kept from download to download.
-    qint16 ChannelInUse(int k) const;
+    // Channel k (1..8): whether its name heads column k + 1. Kept from download to download.
+    bool ChannelInUse(int k) const;
     const ChannelFlags& channelFlags() const { return channelInUse_; }
     // The grid row of the newest record; 1 (the header row) when there is none.
     qint32 LastGridRow() const { return lastGridRow_; }

@@ -214,7 +214,7 @@ std::optional<QByteArray> LogImage::csv(const QLocale& locale, bool isoTimestamp
             LogReader::StripHighChars(answer->mid(channelNameOffset, channelNameLength)));
         if (LogReader::unusedChannelName(name))
             continue;
-        inUse[size_t(k)] = -1;
+        inUse[size_t(k)] = true;
         grid.setTextMatrix(1, k + 1, name);
     }
     CsvForm form;

@@ -155,7 +155,7 @@ bool LogReader::readHead(Head& head, EventPump& pump) {
         if (!name)
             return false;
         head.names[size_t(k - 1)] = *name;
-        head.channelInUse[size_t(k)] = unusedChannelName(*name) ? 0 : -1;
+        head.channelInUse[size_t(k)] = !unusedChannelName(*name);
         pump.yield();
     }
     const auto first = readBlock(0, RecordDecoder::recordSize);
@@ -169,7 +169,7 @@ void LogReader::writeHeader(GridModel& grid, const Head& head) {
     grid.setTextMatrix(1, 0, QStringLiteral("Record #"));
     grid.setTextMatrix(1, 1, QStringLiteral("Date / Time"));
     for (int k = 1; k <= channelCount; ++k)
-        if (head.channelInUse[size_t(k)] != 0)
+        if (head.channelInUse[size_t(k)])
             grid.setTextMatrix(1, k + 1, head.names[size_t(k - 1)]);
 }
 

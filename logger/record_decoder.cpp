@@ -89,7 +89,7 @@ QString RecordDecoder::timestampText(const QDate& date, const QTime& time) {
     return timeText(time.isValid() ? time : QTime(0, 0));
 }
 
-qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow) {
+void RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow) {
     // The comparison state lives for one block only, so equal moments split at its edge.
     QDate date;
     QTime time;
@@ -147,7 +147,6 @@ qint16 RecordDecoder::DecodeRecord(const QByteArray& block, qint32& LastGridRow)
             grid_.setTextMatrix(LastGridRow, channel + 1, MeterFloatText(reading));
         }
     }
-    return -1;
 }
 
 QDate isoTimestampDate(const QString& text) {

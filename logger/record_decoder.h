@@ -23,8 +23,8 @@ public:
     RecordDecoder(GridModel& grid, const QLocale& locale);
 
     // Adds the block's whole records to the grid, advancing LastGridRow; a trailing partial
-    // record is dropped. Always -1.
-    qint16 DecodeRecord(const QByteArray& block, qint32& LastGridRow);
+    // record is dropped.
+    void DecodeRecord(const QByteArray& block, qint32& LastGridRow);
 
     // Whether the latest block's first record joined the row the block found (it had no
     // moment of its own), so that the block's rows begin in an earlier block's.

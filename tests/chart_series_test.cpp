@@ -62,7 +62,7 @@ TEST_P(TimestampsOfALocale, GiveTheTimeAxisAsTheGridWroteThem) {
         grid.setTextMatrix(row, 4, QStringLiteral("-3"));
     }
     ChannelFlags inUse{};
-    inUse[1] = inUse[3] = -1;
+    inUse[1] = inUse[3] = true;
 
     const ChartData data = seriesFromGrid(grid, row, inUse, locale);
 

@@ -36,7 +36,7 @@ protected:
     }
     void heading(int channel, const QString& name) {
         grid.setTextMatrix(1, channel + 1, name);
-        flags[size_t(channel)] = -1;
+        flags[size_t(channel)] = true;
     }
     void record(int row, const QString& when, int channel, const QString& reading) {
         grid.setTextMatrix(row, 0, QString::number(row - 1));
@@ -57,7 +57,7 @@ TEST_F(CsvExporting, WritesTimestampAndChannelsInUseWithCrLf) {
     record(2, "5/17/2001 9:30:00 AM", 1, " 12.5");
     record(2, "5/17/2001 9:30:00 AM", 2, "-1E-37");
     record(3, "5/17/2001 9:40:00 AM", 1, " 10");
-    EXPECT_EQ(csv.ExportCsv(grid, 3, flags, path), -1);
+    EXPECT_EQ(csv.ExportCsv(grid, 3, flags, path), true);
     EXPECT_EQ(readAll(path), "Date / Time,Flow,Total\r\n"
                              "5/17/2001 9:30:00 AM, 12.5,-1E-37\r\n"
                              "5/17/2001 9:40:00 AM, 10,\r\n");
@@ -66,13 +66,13 @@ TEST_F(CsvExporting, WritesTimestampAndChannelsInUseWithCrLf) {
 
 TEST_F(CsvExporting, WithoutRecordsWritesTheHeaderLineOnly) {
     heading(1, "Flow");
-    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, path), -1);
+    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, path), true);
     EXPECT_EQ(readAll(path), "Date / Time,Flow\r\n");
 }
 
 TEST_F(CsvExporting, WithoutChannelsInUseWritesTheTimestampAlone) {
     record(2, "5/17/2001", 1, " 1");
-    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
+    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), true);
     EXPECT_EQ(readAll(path), "Date / Time\r\n5/17/2001\r\n");
 }
 
@@ -82,7 +82,7 @@ TEST_F(CsvExporting, TakesEachChannelsOwnColumnAcrossAGap) {
     record(2, "t", 1, " 1");
     record(2, "t", 2, " 2");
     record(2, "t", 3, " 3");
-    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
+    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), true);
     EXPECT_EQ(readAll(path), "Date / Time,Flow,Level\r\nt, 1, 3\r\n");
 }
 
@@ -93,7 +93,7 @@ TEST_F(CsvExporting, QuotesFieldsThatHoldCommasQuotesOrLineEndsAndWritesNamesAsU
     heading(4, "cr\ronly");
     heading(5, QString::fromLatin1("m\xB3/h")); // the meter's 8-bit name as it arrives
     record(2, "5/17/2001", 1, " 1");
-    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
+    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), true);
     EXPECT_EQ(readAll(path), "Date / Time,\"Flow, total\",\"Say \"\"hi\"\"\",\"two\r\nlines\","
                              "\"cr\ronly\",m\xC2\xB3/h\r\n"
                              "5/17/2001, 1,,,,\r\n");
@@ -107,7 +107,7 @@ TEST_F(CsvExporting, SemicolonFormPutsDecimalCommasInReadingsAndQuotesSemicolons
     record(2, "17.05.2001 09:30:00", 1, " 12.5");
     record(2, "17.05.2001 09:30:00", 2, "-1E-37");
     csv.setDialect(CsvDialect::Semicolon);
-    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
+    EXPECT_EQ(csv.ExportCsv(grid, 2, flags, path), true);
     EXPECT_EQ(readAll(path), "Date / Time;\"Flow; total\";Rate, m3/h\r\n"
                              "17.05.2001 09:30:00; 12,5;-1E-37\r\n");
 }
@@ -127,7 +127,7 @@ TEST_P(CsvTimestamps, KeepEveryCharacterOfTheLocalesText) {
     const QString evening = grid.TextMatrix(3, 1);
     ASSERT_NE(morning, evening);
 
-    EXPECT_EQ(csv.ExportCsv(grid, lastRow, flags, path), -1);
+    EXPECT_EQ(csv.ExportCsv(grid, lastRow, flags, path), true);
     EXPECT_EQ(QString::fromUtf8(readAll(path)),
               "Date / Time\r\n" + morning + "\r\n" + evening + "\r\n");
 }
@@ -167,14 +167,14 @@ TEST_F(CsvExporting, SecondExportReplacesTheFirstCompletely) {
     heading(1, "Flow");
     for (int row = 2; row < 50; ++row)
         record(row, "t", 1, " 1");
-    ASSERT_EQ(csv.ExportCsv(grid, 49, flags, path), -1);
-    ASSERT_EQ(csv.ExportCsv(grid, 2, flags, path), -1);
+    ASSERT_EQ(csv.ExportCsv(grid, 49, flags, path), true);
+    ASSERT_EQ(csv.ExportCsv(grid, 2, flags, path), true);
     EXPECT_EQ(readAll(path), "Date / Time,Flow\r\nt, 1\r\n");
 }
 
 TEST_F(CsvExporting, MissingFolderFailsWithThePathInTheReason) {
     const QString missing = dir.filePath("no/such/folder/Logdata.csv");
-    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, missing), 0);
+    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, missing), false);
     EXPECT_TRUE(csv.failureReason().contains(QDir::toNativeSeparators(missing)))
         << csv.failureReason().toStdString();
     EXPECT_FALSE(QFile::exists(missing));
@@ -194,7 +194,7 @@ TEST_F(CsvExporting, FailedWriteLeavesThePreviousFileByteForByte) {
     rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const qint16 result = csv.ExportCsv(grid, 2999, flags, path);
+    const bool result = csv.ExportCsv(grid, 2999, flags, path);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, savedHandler);
 
@@ -206,7 +206,7 @@ TEST_F(CsvExporting, FailedWriteLeavesThePreviousFileByteForByte) {
 
 TEST_F(CsvExporting, TargetThatIsAFolderFailsAndStays) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("Logdata.csv"));
-    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, path), 0);
+    EXPECT_EQ(csv.ExportCsv(grid, 1, flags, path), false);
     EXPECT_TRUE(QFileInfo(path).isDir());
 }
 

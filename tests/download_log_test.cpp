@@ -133,7 +133,7 @@ TEST(DownloadLog, ShowsCountersAndChannelNamesAndBuildsTheHeader) {
         EXPECT_EQ(world.grid.CellFontUnderline(1, column), named);
         EXPECT_EQ(world.grid.ColWidth(column), column == 0 ? 1000 : column == 1 ? 1800 : 2000);
     }
-    const qint16 expected[] = {0, -1, -1, -1, -1, 0, 0, 0, 0};
+    const bool expected[] = {false, true, true, true, true, false, false, false, false};
     for (int k = 1; k <= 8; ++k)
         EXPECT_EQ(world.download.ChannelInUse(k), expected[k]) << k;
 }
@@ -148,10 +148,10 @@ TEST(DownloadLog, ChannelNamesAreStrippedAndComparedExactly) {
     world.download.run();
     EXPECT_EQ(world.panel.lastText3(0), QString::fromLatin1("Flow\x01"));
     EXPECT_EQ(world.panel.lastText3(3), "");
-    EXPECT_EQ(world.download.ChannelInUse(1), -1);
-    EXPECT_EQ(world.download.ChannelInUse(2), -1);
-    EXPECT_EQ(world.download.ChannelInUse(3), -1);
-    EXPECT_EQ(world.download.ChannelInUse(4), 0);
+    EXPECT_EQ(world.download.ChannelInUse(1), true);
+    EXPECT_EQ(world.download.ChannelInUse(2), true);
+    EXPECT_EQ(world.download.ChannelInUse(3), true);
+    EXPECT_EQ(world.download.ChannelInUse(4), false);
     EXPECT_EQ(world.grid.TextMatrix(1, 4), "Not Used ");
     EXPECT_EQ(world.grid.TextMatrix(1, 5), "");
 }
@@ -168,13 +168,13 @@ TEST(DownloadLog, HeadingStandsOverItsOwnChannelAcrossAGap) {
     EXPECT_EQ(world.grid.TextMatrix(1, 4), "Pressure");
     EXPECT_EQ(world.grid.TextMatrix(2, 3), "");
     EXPECT_NE(world.grid.TextMatrix(2, 4), "");
-    EXPECT_EQ(world.download.ChannelInUse(2), 0);
+    EXPECT_EQ(world.download.ChannelInUse(2), false);
 }
 
 TEST(DownloadLog, FailedChannelReadKeepsTheEarlierFlagAndLeavesTheNameEmpty) {
     LoggerWorld world(generatedLog(4));
     ASSERT_EQ(world.download.run(), DownloadLog::Completed);
-    ASSERT_EQ(world.download.ChannelInUse(2), -1);
+    ASSERT_EQ(world.download.ChannelInUse(2), true);
 
     world.intercept = [](const QByteArray& frame) -> std::optional<std::vector<MeterReply>> {
         if (frame.size() == 9 && quint8(frame[2]) == 24 && quint8(frame[3]) == 0x82)
@@ -183,7 +183,7 @@ TEST(DownloadLog, FailedChannelReadKeepsTheEarlierFlagAndLeavesTheNameEmpty) {
     };
     world.grid.Clear();
     EXPECT_EQ(world.download.run(), DownloadLog::Completed);
-    EXPECT_EQ(world.download.ChannelInUse(2), -1);
+    EXPECT_EQ(world.download.ChannelInUse(2), true);
     EXPECT_EQ(world.panel.lastText3(1), "");
     EXPECT_EQ(world.grid.TextMatrix(1, 3), "");
     EXPECT_EQ(world.grid.TextMatrix(1, 4), "Pressure");
@@ -200,7 +200,7 @@ TEST(DownloadLog, ChannelNameMissedOnceIsReadAgainAndItsColumnKept) {
     };
     EXPECT_EQ(world.download.run(), DownloadLog::Completed);
     EXPECT_EQ(attempts, 2);
-    EXPECT_EQ(world.download.ChannelInUse(2), -1);
+    EXPECT_EQ(world.download.ChannelInUse(2), true);
     EXPECT_EQ(world.grid.TextMatrix(1, 3), "Totaliser");
 }
 

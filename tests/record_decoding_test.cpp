@@ -16,7 +16,7 @@ const char* const may17Ch2 = "2517093042C80000";
 
 class RecordDecoding : public ::testing::Test {
 protected:
-    qint16 decode(const char* hex) { return decoder.DecodeRecord(QByteArray::fromHex(hex), row); }
+    void decode(const char* hex) { decoder.DecodeRecord(QByteArray::fromHex(hex), row); }
     QString cell(int r, int c) const { return grid.TextMatrix(r, c); }
 
     GridModel grid;
@@ -25,7 +25,7 @@ protected:
 };
 
 TEST_F(RecordDecoding, PutsAReadingInItsChannelColumnWithTimestampAndNumber) {
-    EXPECT_EQ(decode("2517093041480000"), -1);
+    decode("2517093041480000");
     EXPECT_EQ(row, 2);
     EXPECT_EQ(cell(2, 0), "1");
     EXPECT_EQ(cell(2, 1), "5/17/2001 9:30:00 AM");
@@ -55,13 +55,13 @@ TEST_F(RecordDecoding, SplitsEqualMomentsAtABlockBoundary) {
 }
 
 TEST_F(RecordDecoding, EmptyBlockWritesNothing) {
-    EXPECT_EQ(decode(""), -1);
+    decode("");
     EXPECT_EQ(row, 1);
     EXPECT_EQ(cell(2, 0), "");
 }
 
 TEST_F(RecordDecoding, DropsATrailingPartialRecord) {
-    EXPECT_EQ(decode("151709304148000026170930"), -1);
+    decode("151709304148000026170930");
     EXPECT_EQ(row, 2);
     EXPECT_EQ(cell(3, 0), "");
     EXPECT_EQ(cell(2, 3), "");

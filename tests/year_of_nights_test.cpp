@@ -58,7 +58,7 @@ QByteArray wholeCsv(const QByteArray& bytes, const CsvForm& form) {
     LogReader::Head head;
     for (int k = 1; k <= channelCount; ++k) {
         head.names[size_t(k - 1)] = log.channelNames()[size_t(k - 1)];
-        head.channelInUse[size_t(k)] = log.channelInUse(k) ? -1 : 0;
+        head.channelInUse[size_t(k)] = log.channelInUse(k);
     }
     LogReader::writeHeader(grid, head);
     RecordDecoder decoder = formDecoder(grid, form);
