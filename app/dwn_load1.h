@@ -3,34 +3,23 @@
 #include "app/close_anyway_question.h"
 #include "app/save_file_dialog.h"
 #include "app/stop_download_question.h"
+#include "app/window_tabs.h"
 #include "logger/download_command.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
 #include "settings/settings_file.h"
 
 #include <QMainWindow>
-#include <QVector>
 
 #include <memory>
 #include <optional>
 
-class QAbstractItemModel;
 class QAction;
-class QButtonGroup;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
 class QTabWidget;
-class QTableView;
-class QShortcut;
 class QTimer;
 
 namespace meterlink {
 
-class ChartTab;
 class DisplayLines;
 class DisplayPanel;
 class DownloadCommand;
@@ -39,7 +28,6 @@ class DownloadLog;
 class EventPump;
 class GridModel;
 class ModbusLink;
-class RecordGrid;
 
 // What the window does with the link, one value at a time. A display tick runs in Idle or
 // DownloadQueued (the link's session says whether one is running); everything a click or a
@@ -116,12 +104,8 @@ private:
     // after a whole download.
     static QString partialDownloadText(DownloadOutcome outcome, qint32 rows);
     static QString partialDownloadMark(DownloadOutcome outcome);
-    void buildDownloadTab(QWidget* page);
-    void buildViewTab(QWidget* page);
-    void buildSettingsTab(QWidget* page);
-    void buildDisplayTab(QWidget* page);
+    void connectControls();
     void refreshPortToolTips();
-    void buildKeyboardShortcuts(QWidget* displayPage);
     // Shut-down saves once, whichever way the program ends. False when the file was not
     // written and the user keeps the window open.
     bool saveOnceAtShutdown();
@@ -160,45 +144,7 @@ private:
     QAction* File_mnu = nullptr;
     QTabWidget* SSTab1 = nullptr;
     QTimer* Timer1 = nullptr;
-
-    // Download tab
-    QGroupBox* Frame5 = nullptr;
-    QGroupBox* Frame4 = nullptr;
-    QGroupBox* Frame6 = nullptr;
-    QGroupBox* Frame7 = nullptr;
-    QVector<QLineEdit*> Text3;
-    QVector<QLabel*> Label3;
-    QLineEdit* Text2 = nullptr;
-    QLabel* Label2 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QLabel* Label4 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QLabel* downloadReason_ = nullptr;
-    // Over the View tab's grid after a download that stopped or failed part way.
-    QLabel* viewNotSaved_ = nullptr;
-
-    // View tab
-    RecordGrid* MSHFlexGrid1 = nullptr;
-
-    // Settings tab
-    QVector<QRadioButton*> Option1;
-    QVector<QRadioButton*> Option2;
-    QVector<QRadioButton*> Option3;
-    QButtonGroup* baudGroup_ = nullptr;
-    QButtonGroup* portGroup_ = nullptr;
-    QButtonGroup* flowGroup_ = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* Text1 = nullptr;
-
-    // Display tab
-    QGroupBox* Frame8_0 = nullptr;
-    QVector<QLineEdit*> Text4;
-    QLabel* displayNoAnswer_ = nullptr;
-    QVector<QPushButton*> Command1;
-    QVector<QShortcut*> keypadShortcuts_;
-
-    ChartTab* chartTab_ = nullptr;
+    WindowTabs tabs_;
 };
 
 } // namespace meterlink
