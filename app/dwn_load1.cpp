@@ -4,6 +4,7 @@
 #include "app/display_lines.h"
 #include "app/download_controls.h"
 #include "app/record_grid.h"
+#include "app/window_jobs.h"
 #include "display/display_panel.h"
 #include "logger/download_command.h"
 #include "logger/download_log.h"
@@ -47,10 +48,20 @@ constexpr int kTimerIntervalMs = 750;
 
 } // namespace
 
+DwnLoad1::DwnLoad1(WindowJobs& jobs, SettingsFile settingsFile, SaveFileChooser chooseSaveFile,
+                   QWidget* parent)
+    : DwnLoad1(nullptr, &jobs, std::move(settingsFile), std::move(chooseSaveFile), parent) {}
+
 DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& link, EventPump& pump,
                    GridModel& grid, SaveFileChooser chooseSaveFile, QWidget* parent)
-    : QMainWindow(parent), settings_(settings), settingsFile_(std::move(settingsFile)), link_(link),
-      pump_(pump), grid_(grid), chooseSaveFile_(std::move(chooseSaveFile)) {
+    : DwnLoad1(std::make_unique<WindowJobs>(link, pump, settings, grid), nullptr,
+               std::move(settingsFile), std::move(chooseSaveFile), parent) {}
+
+DwnLoad1::DwnLoad1(std::unique_ptr<WindowJobs> ownJobs, WindowJobs* jobs, SettingsFile settingsFile,
+                   SaveFileChooser chooseSaveFile, QWidget* parent)
+    : QMainWindow(parent), ownJobs_(std::move(ownJobs)), jobs_(ownJobs_ ? *ownJobs_ : *jobs),
+      settings_(jobs_.settings), settingsFile_(std::move(settingsFile)), link_(jobs_.link),
+      grid_(jobs_.grid), chooseSaveFile_(std::move(chooseSaveFile)) {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Morvel Download Revision 1.05"));
     // The layout was measured for this face and size; where it is missing the nearest
@@ -72,18 +83,10 @@ DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& li
     Timer1->setInterval(kTimerIntervalMs);
     connect(Timer1, &QTimer::timeout, this, &DwnLoad1::Timer1_Timer);
 
-    displayLines_ = std::make_unique<DisplayLines>();
-    displayLines_->showOn(tabs_.display.Text4, Timer1, tabs_.display.noAnswer);
-    display_ = std::make_unique<DisplayPanel>(link_, settings_, *displayLines_);
-
+    jobs_.displayLines.showOn(tabs_.display.Text4, Timer1, tabs_.display.noAnswer);
     const DownloadTabControls& download = tabs_.download;
-    downloadControls_ = std::make_unique<DownloadControls>();
-    downloadControls_->showOn(download.Label4, download.reason, download.Command2,
-                              download.ProgressBar1, download.Text3);
-    downloadLog_ =
-        std::make_unique<DownloadLog>(link_, pump_, settings_, grid_, *downloadControls_);
-    downloadCommand_ = std::make_unique<DownloadCommand>(link_, settings_, grid_, *downloadLog_,
-                                                         *downloadControls_);
+    jobs_.downloadControls.showOn(download.Label4, download.reason, download.Command2,
+                                  download.ProgressBar1, download.Text3);
     connect(&grid_, &GridModel::columnWidthChanged, this,
             [this](int column, int twips) { setGridColumnWidth(column, px(twips)); });
 
@@ -202,6 +205,10 @@ bool DwnLoad1::saveOnceAtShutdown() {
 
 bool DwnLoad1::downloadRunning() const {
     return state_ == WindowState::Downloading || state_ == WindowState::AskingToStop;
+}
+
+const DisplayPanel& DwnLoad1::displayPanel() const {
+    return jobs_.display;
 }
 
 bool DwnLoad1::transactionInProgress() const {
@@ -379,18 +386,19 @@ void DwnLoad1::Command2_Click() {
         return;
     }
     state_ = WindowState::Downloading;
-    const DownloadOutcome outcome = downloadCommand_->run();
+    const DownloadOutcome outcome = jobs_.download.run();
     if (downloadRunning()) {
         withdrawStopQuestion();
         state_ = WindowState::Idle;
     }
     // The grid keeps what was read; a part read before a stop or failure is never passed
     // off as the whole log, nor as what the file holds.
-    const qint32 rows = std::max<qint32>(0, downloadLog_->LastGridRow() - 1);
+    const qint32 rows = std::max<qint32>(0, jobs_.downloadLog.LastGridRow() - 1);
     const QString notSaved = partialDownloadText(outcome, rows);
     tabs_.view.notSaved->setText(notSaved);
     tabs_.view.notSaved->setVisible(!notSaved.isEmpty());
-    tabs_.chart->showDownload(grid_, downloadLog_->LastGridRow(), downloadLog_->channelFlags(),
+    tabs_.chart->showDownload(grid_, jobs_.downloadLog.LastGridRow(),
+                              jobs_.downloadLog.channelFlags(),
                               notSaved.isEmpty() ? QString() : partialDownloadMark(outcome));
     afterTransaction();
 }
@@ -428,18 +436,18 @@ QString DwnLoad1::partialDownloadMark(DownloadOutcome outcome) {
 }
 
 void DwnLoad1::Command1_Click(int index) {
-    display_->queueKey(index);
+    jobs_.display.queueKey(index);
 }
 
 void DwnLoad1::Timer1_Timer() {
-    const int linesBefore = displayLines_->linesShown();
-    if (display_->refresh()) {
+    const int linesBefore = jobs_.displayLines.linesShown();
+    if (jobs_.display.refresh()) {
         // A tick that brought no line back heard nothing from the meter; one stopped on
         // purpose says nothing about it.
-        if (displayLines_->linesShown() != linesBefore) {
-            displayLines_->setNoAnswerReason(QString());
+        if (jobs_.displayLines.linesShown() != linesBefore) {
+            jobs_.displayLines.setNoAnswerReason(QString());
         } else if (link_.lastFailure().fault != LinkFault::Stopped) {
-            displayLines_->setNoAnswerReason(describe(link_.lastFailure()));
+            jobs_.displayLines.setNoAnswerReason(describe(link_.lastFailure()));
         }
         afterTransaction();
     }
@@ -450,7 +458,7 @@ void DwnLoad1::SSTab1_Click(int previousTab) {
     for (QShortcut* shortcut : tabs_.display.keypadShortcuts) {
         shortcut->setEnabled(displayShown);
     }
-    display_->tabChanged(previousTab, SSTab1->currentIndex());
+    jobs_.display.tabChanged(previousTab, SSTab1->currentIndex());
 }
 
 void DwnLoad1::showEvent(QShowEvent* event) {

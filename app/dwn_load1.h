@@ -20,14 +20,11 @@ class QTimer;
 
 namespace meterlink {
 
-class DisplayLines;
 class DisplayPanel;
-class DownloadCommand;
-class DownloadControls;
-class DownloadLog;
 class EventPump;
 class GridModel;
 class ModbusLink;
+struct WindowJobs;
 
 // What the window does with the link, one value at a time. A display tick runs in Idle or
 // DownloadQueued (the link's session says whether one is running); everything a click or a
@@ -50,7 +47,11 @@ class DwnLoad1 : public QMainWindow {
     Q_OBJECT
 public:
     // Runs Form_Load: reads the settings file in `settingsFile`'s directory or creates it.
-    // `link` waits through `pump`; `grid` is shown on the View tab.
+    // The window shows `jobs` and hands on what the user does; it builds none of them.
+    DwnLoad1(WindowJobs& jobs, SettingsFile settingsFile,
+             SaveFileChooser chooseSaveFile = askSaveFileName, QWidget* parent = nullptr);
+    // For tests and tools that bring their own link (waiting through `pump`) and grid: the
+    // jobs are built over them as the program builds its own, and kept by the window.
     DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& link, EventPump& pump,
              GridModel& grid, SaveFileChooser chooseSaveFile = askSaveFileName,
              QWidget* parent = nullptr);
@@ -70,7 +71,7 @@ public:
 
     Settings& settings() { return settings_; }
     const SettingsFile& settingsFile() const { return settingsFile_; }
-    const DisplayPanel& displayPanel() const { return *display_; }
+    const DisplayPanel& displayPanel() const;
     // A tick or a download is on the call stack, holding the link's session.
     bool transactionInProgress() const;
     WindowState windowState() const { return state_; }
@@ -100,6 +101,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    DwnLoad1(std::unique_ptr<WindowJobs> ownJobs, WindowJobs* jobs, SettingsFile settingsFile,
+             SaveFileChooser chooseSaveFile, QWidget* parent);
     // What the View and Chart tabs say of rows a download read but did not save; empty
     // after a whole download.
     static QString partialDownloadText(DownloadOutcome outcome, qint32 rows);
@@ -119,21 +122,17 @@ private:
     void answerStopQuestion(int question, bool stop);
     void withdrawStopQuestion();
 
+    std::unique_ptr<WindowJobs> ownJobs_; // only when the window was given no jobs
+    WindowJobs& jobs_;
     Settings& settings_;
     SettingsFile settingsFile_;
     ModbusLink& link_;
-    EventPump& pump_;
     GridModel& grid_;
     SaveFileChooser chooseSaveFile_;
     CloseAnywayQuestion closeAnyway_ = askCloseAnyway;
     StopDownloadQuestion askStop_ = askStopDownload;
     int shownTab_ = 0;
 
-    std::unique_ptr<DisplayLines> displayLines_;
-    std::unique_ptr<DisplayPanel> display_;
-    std::unique_ptr<DownloadControls> downloadControls_;
-    std::unique_ptr<DownloadLog> downloadLog_;
-    std::unique_ptr<DownloadCommand> downloadCommand_;
     WindowState state_ = WindowState::Idle;
     // The stop question while state_ is AskingToStop: the shut-down it asks about, which
     // question it is (an answer to a withdrawn one is ignored), and how to take it away.
