@@ -40,9 +40,9 @@ enum class WindowState {
 };
 enum class Shutdown { Close, Exit };
 
-// The program's only window. It keeps the settings variables in step with its controls,
-// runs the download and mirrors the meter's display; it owns neither the variables, nor
-// the serial link, nor the grid's cells.
+// The program's only window. It keeps the settings variables in step with its controls
+// and starts and stops its jobs (the download, the meter's display) as the user asks; it
+// owns neither the variables, nor the serial link, nor the grid's cells.
 class DwnLoad1 : public QMainWindow {
     Q_OBJECT
 public:
