@@ -50,18 +50,9 @@ constexpr int kTimerIntervalMs = 750;
 
 DwnLoad1::DwnLoad1(WindowJobs& jobs, SettingsFile settingsFile, SaveFileChooser chooseSaveFile,
                    QWidget* parent)
-    : DwnLoad1(nullptr, &jobs, std::move(settingsFile), std::move(chooseSaveFile), parent) {}
-
-DwnLoad1::DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& link, EventPump& pump,
-                   GridModel& grid, SaveFileChooser chooseSaveFile, QWidget* parent)
-    : DwnLoad1(std::make_unique<WindowJobs>(link, pump, settings, grid), nullptr,
-               std::move(settingsFile), std::move(chooseSaveFile), parent) {}
-
-DwnLoad1::DwnLoad1(std::unique_ptr<WindowJobs> ownJobs, WindowJobs* jobs, SettingsFile settingsFile,
-                   SaveFileChooser chooseSaveFile, QWidget* parent)
-    : QMainWindow(parent), ownJobs_(std::move(ownJobs)), jobs_(ownJobs_ ? *ownJobs_ : *jobs),
-      settings_(jobs_.settings), settingsFile_(std::move(settingsFile)), link_(jobs_.link),
-      grid_(jobs_.grid), chooseSaveFile_(std::move(chooseSaveFile)) {
+    : QMainWindow(parent), jobs_(jobs), settings_(jobs.settings),
+      settingsFile_(std::move(settingsFile)), link_(jobs.link), grid_(jobs.grid),
+      chooseSaveFile_(std::move(chooseSaveFile)) {
     setObjectName(QStringLiteral("DwnLoad1"));
     setWindowTitle(QStringLiteral("Morvel Download Revision 1.05"));
     // The layout was measured for this face and size; where it is missing the nearest

@@ -11,7 +11,6 @@
 
 #include <QMainWindow>
 
-#include <memory>
 #include <optional>
 
 class QAction;
@@ -21,7 +20,6 @@ class QTimer;
 namespace meterlink {
 
 class DisplayPanel;
-class EventPump;
 class GridModel;
 class ModbusLink;
 struct WindowJobs;
@@ -50,11 +48,6 @@ public:
     // The window shows `jobs` and hands on what the user does; it builds none of them.
     DwnLoad1(WindowJobs& jobs, SettingsFile settingsFile,
              SaveFileChooser chooseSaveFile = askSaveFileName, QWidget* parent = nullptr);
-    // For tests and tools that bring their own link (waiting through `pump`) and grid: the
-    // jobs are built over them as the program builds its own, and kept by the window.
-    DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& link, EventPump& pump,
-             GridModel& grid, SaveFileChooser chooseSaveFile = askSaveFileName,
-             QWidget* parent = nullptr);
     ~DwnLoad1() override;
 
     // Column 0 is the fixed heading column, shown as the grid's row headings.
@@ -101,8 +94,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    DwnLoad1(std::unique_ptr<WindowJobs> ownJobs, WindowJobs* jobs, SettingsFile settingsFile,
-             SaveFileChooser chooseSaveFile, QWidget* parent);
     // What the View and Chart tabs say of rows a download read but did not save; empty
     // after a whole download.
     static QString partialDownloadText(DownloadOutcome outcome, qint32 rows);
@@ -122,7 +113,6 @@ private:
     void answerStopQuestion(int question, bool stop);
     void withdrawStopQuestion();
 
-    std::unique_ptr<WindowJobs> ownJobs_; // only when the window was given no jobs
     WindowJobs& jobs_;
     Settings& settings_;
     SettingsFile settingsFile_;
