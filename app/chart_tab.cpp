@@ -1,5 +1,8 @@
 #include "app/chart_tab.h"
 
+#include "app/chart_dialogs.h"
+#include "app/chart_view.h"
+#include "app/image_file.h"
 #include "chart/decimation.h"
 #include "chart/grid_series.h"
 #include "chart/image_series.h"
@@ -10,26 +13,18 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QGraphicsItem>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QHBoxLayout>
-#include <QImage>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineSeries>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPolygonF>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QSvgGenerator>
-#include <QToolTip>
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <QtConcurrent/QtConcurrentRun>
@@ -41,178 +36,9 @@ namespace meterlink {
 
 namespace {
 
-constexpr double wheelZoomStep = 0.8; // the span shown after one wheel notch in
-constexpr int panStepPixels = 40;
 constexpr double minimumSpanMs = 60 * 1000.0;
 constexpr double hoverReachPixels = 6;
 constexpr int maxImageSide = 16384; // 1 GB of pixels at most, not whatever a typo asks for
-
-// The chart's view with the looking-closer gestures: a dragged rectangle zooms (the
-// view's own), the wheel zooms the time around the pointer, the right or middle button
-// drags the picture, the arrow keys move it.
-class ChartView : public QChartView {
-public:
-    ChartView(QChart* chart, ChartTab* tab) : QChartView(chart), tab_(tab) {
-        setRubberBand(QChartView::RectangleRubberBand);
-        setRenderHint(QPainter::Antialiasing, false);
-        setFocusPolicy(Qt::StrongFocus);
-    }
-
-protected:
-    void wheelEvent(QWheelEvent* event) override {
-        const double notches = event->angleDelta().y() / 120.0;
-        if (notches == 0 || chart()->series().isEmpty()) {
-            event->ignore();
-            return;
-        }
-        tab_->zoomTimeAt(std::pow(wheelZoomStep, notches), event->position().x());
-        event->accept();
-    }
-    void mousePressEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
-            panning_ = true;
-            last_ = event->position();
-            setCursor(Qt::ClosedHandCursor);
-            event->accept();
-            return;
-        }
-        QChartView::mousePressEvent(event);
-    }
-    void mouseMoveEvent(QMouseEvent* event) override {
-        if (panning_) {
-            const QPointF delta = event->position() - last_;
-            last_ = event->position();
-            tab_->panBy(-delta.x(), delta.y());
-            event->accept();
-            return;
-        }
-        if (event->buttons() == Qt::NoButton) {
-            // The tab paints the lines itself, so the reading under the pointer is looked up
-            // in the data.
-            const QString text = tab_->pointNear(mapToScene(event->position().toPoint()));
-            if (text.isEmpty())
-                QToolTip::hideText();
-            else
-                QToolTip::showText(event->globalPosition().toPoint(), text, this);
-        }
-        QChartView::mouseMoveEvent(event);
-    }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        if (panning_ &&
-            (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton)) {
-            panning_ = false;
-            unsetCursor();
-            event->accept();
-            return;
-        }
-        QChartView::mouseReleaseEvent(event);
-    }
-    void keyPressEvent(QKeyEvent* event) override {
-        switch (event->key()) {
-        case Qt::Key_Left:
-            tab_->panBy(-panStepPixels, 0);
-            break;
-        case Qt::Key_Right:
-            tab_->panBy(panStepPixels, 0);
-            break;
-        case Qt::Key_Up:
-            tab_->panBy(0, panStepPixels);
-            break;
-        case Qt::Key_Down:
-            tab_->panBy(0, -panStepPixels);
-            break;
-        case Qt::Key_Plus:
-            tab_->zoomTimeAt(wheelZoomStep, chart()->plotArea().center().x());
-            break;
-        case Qt::Key_Minus:
-            tab_->zoomTimeAt(1 / wheelZoomStep, chart()->plotArea().center().x());
-            break;
-        default:
-            QChartView::keyPressEvent(event);
-            return;
-        }
-        event->accept();
-    }
-
-private:
-    ChartTab* tab_;
-    bool panning_ = false;
-    QPointF last_;
-};
-
-} // namespace
-
-// Draws every channel's runs over the plot area. Qt's own line series outline every point
-// of a line for hovering at each change of span, which made a zoom step of a full log miss
-// a frame at 30 Hz; this item only paints.
-class ChartTab::LinesItem : public QGraphicsItem {
-public:
-    LinesItem(const ChartTab* tab, QGraphicsItem* parent) : QGraphicsItem(parent), tab_(tab) {
-        setZValue(1000); // above the grid, as the chart's own lines stand
-        setAcceptedMouseButtons(Qt::NoButton);
-    }
-    void setGeometry(const QRectF& plot) {
-        if (plot != rect_) {
-            prepareGeometryChange();
-            rect_ = plot;
-        }
-        update();
-    }
-    QRectF boundingRect() const override { return rect_; }
-    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
-        tab_->paintLines(painter);
-    }
-
-private:
-    const ChartTab* tab_;
-    QRectF rect_;
-};
-
-namespace {
-
-QString defaultOpenChooser(QWidget* parent) {
-    return QFileDialog::getOpenFileName(
-        parent, QStringLiteral("Open CSV or log image"), QString(),
-        QStringLiteral("CSV files and log images (*.csv *.mlimg);;CSV files (*.csv);;Log images "
-                       "(*.mlimg);;All files (*)"));
-}
-
-QString defaultSaveChooser(QWidget* parent) {
-    const QString png = QStringLiteral("PNG image (*.png)");
-    const QString svg = QStringLiteral("SVG image (*.svg)");
-    QString filter = png;
-    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("Save image"),
-                                                QStringLiteral("chart.png"),
-                                                png + QStringLiteral(";;") + svg, &filter);
-    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty())
-        name += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
-    return name;
-}
-
-// Full HD first: what a report or a slide takes; then the screen's own and the chart's
-// size on screen.
-QSize defaultSizeChooser(QWidget* parent, QSize shown, QSize screen) {
-    const auto text = [](QSize size) {
-        return QStringLiteral("%1 × %2").arg(size.width()).arg(size.height());
-    };
-    const QList<std::pair<QString, QSize>> sizes = {
-        {text(QSize(1920, 1080)) + QStringLiteral(" (full HD)"), QSize(1920, 1080)},
-        {text(QSize(1280, 720)), QSize(1280, 720)},
-        {text(QSize(3840, 2160)) + QStringLiteral(" (4K)"), QSize(3840, 2160)},
-        {text(screen) + QStringLiteral(" (this screen)"), screen},
-        {text(shown) + QStringLiteral(" (as shown)"), shown},
-    };
-    QStringList items;
-    for (const auto& size : sizes)
-        items << size.first;
-    bool ok = false;
-    const QString chosen =
-        QInputDialog::getItem(parent, QStringLiteral("Save image"),
-                              QStringLiteral("Image size in pixels:"), items, 0, false, &ok);
-    if (!ok)
-        return QSize();
-    return sizes.value(items.indexOf(chosen)).second;
-}
 
 QString momentText(double msecs) {
     const QLocale locale;
@@ -224,8 +50,8 @@ QString momentText(double msecs) {
 } // namespace
 
 ChartTab::ChartTab(QWidget* parent)
-    : QWidget(parent), chooseOpen_(defaultOpenChooser), chooseSave_(defaultSaveChooser),
-      chooseSize_(defaultSizeChooser) {
+    : QWidget(parent), chooseOpen_(askChartFileToOpen), chooseSave_(askChartImageName),
+      chooseSize_(askChartImageSize) {
     setObjectName(QStringLiteral("ChartTab"));
     auto* layout = new QVBoxLayout(this);
     auto* bar = new QHBoxLayout;
@@ -270,7 +96,7 @@ ChartTab::ChartTab(QWidget* parent)
         }
     });
 
-    lines_ = new LinesItem(this, chart_);
+    lines_ = new ChartLines([this](QPainter* painter) { paintLines(painter); }, chart_);
     view_ = new ChartView(chart_, this);
     view_->setObjectName(QStringLiteral("ChartView"));
 
@@ -391,54 +217,24 @@ bool ChartTab::saveImage(const QString& path, QSize size) {
                     .arg(size.height()));
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        setNote(QStringLiteral("Cannot write %1: %2").arg(shown, file.errorString()));
-        return false;
-    }
     // Laid out and thinned out for the image's own width, then put back: a picture for a
     // report is drawn at its size, never the screen's picture scaled up.
     const QRectF onScreen = chart_->geometry();
-    chart_->setGeometry(QRectF(onScreen.topLeft(), QSizeF(size)));
-    if (chart_->layout())
-        chart_->layout()->activate();
-    redraw();
+    const auto layOut = [this](const QRectF& geometry) {
+        chart_->setGeometry(geometry);
+        if (chart_->layout())
+            chart_->layout()->activate();
+        redraw();
+    };
     const QRectF source(onScreen.topLeft(), QSizeF(size));
-    const auto render = [&](QPainter& painter) {
+    const QString why = writeImageFile(path, size, source_->text(), [&](QPainter& painter) {
+        layOut(source);
         painter.fillRect(QRectF(QPointF(0, 0), QSizeF(size)), palette().color(QPalette::Base));
         chart_->scene()->render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), source);
-    };
-    bool drawn = false;
-    if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
-        QSvgGenerator svg;
-        svg.setOutputDevice(&file);
-        svg.setSize(size);
-        svg.setViewBox(QRect(QPoint(0, 0), size));
-        svg.setTitle(source_->text());
-        QPainter painter;
-        drawn = painter.begin(&svg);
-        if (drawn) {
-            render(painter);
-            drawn = painter.end();
-        }
-    } else {
-        QImage image(size, QImage::Format_ARGB32_Premultiplied);
-        QPainter painter;
-        drawn = painter.begin(&image);
-        if (drawn) {
-            painter.setRenderHint(QPainter::TextAntialiasing);
-            render(painter);
-            drawn = painter.end() && image.save(&file, "PNG");
-        }
-    }
-    chart_->setGeometry(onScreen);
-    if (chart_->layout())
-        chart_->layout()->activate();
-    redraw();
-    if (!drawn || !file.commit()) {
-        setNote(
-            QStringLiteral("Cannot write %1: %2")
-                .arg(shown, drawn ? file.errorString() : QStringLiteral("the image was not made")));
+    });
+    layOut(onScreen);
+    if (!why.isEmpty()) {
+        setNote(QStringLiteral("Cannot write %1: %2").arg(shown, why));
         return false;
     }
     setNote(QStringLiteral("Chart saved to %1 (%2 × %3 pixels)")

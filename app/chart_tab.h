@@ -27,6 +27,7 @@ class QValueAxis;
 
 namespace meterlink {
 
+class ChartLines;
 class GridModel;
 
 // The Chart tab: every channel of the last download, or of a CSV file opened here, against
@@ -80,7 +81,6 @@ signals:
     void fileRead();
 
 private:
-    class LinesItem;
     struct ChannelView {
         QValueAxis* axis = nullptr;
         QLineSeries* series = nullptr; // no points: the legend entry and the axes' span
@@ -110,7 +110,7 @@ private:
     QChart* chart_ = nullptr;
     QChartView* view_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
-    LinesItem* lines_ = nullptr;
+    ChartLines* lines_ = nullptr;
     QStackedWidget* pages_ = nullptr;
     QLabel* empty_ = nullptr;
     QLabel* source_ = nullptr;

@@ -14,8 +14,11 @@ constexpr QChar kShownUnprintable(0x2592); // medium shade
 
 } // namespace
 
-DisplayLines::DisplayLines(QVector<QLineEdit*> lines, QTimer* timer, QLabel* noAnswer)
-    : lines_(std::move(lines)), timer_(timer), noAnswer_(noAnswer) {}
+void DisplayLines::showOn(QVector<QLineEdit*> lines, QTimer* timer, QLabel* noAnswer) {
+    lines_ = std::move(lines);
+    timer_ = timer;
+    noAnswer_ = noAnswer;
+}
 
 void DisplayLines::setLine(int index, const QString& text) {
     if (index < 0 || index >= lines_.size())
@@ -25,11 +28,15 @@ void DisplayLines::setLine(int index, const QString& text) {
 }
 
 void DisplayLines::setNoAnswerReason(const QString& reason) {
+    if (!noAnswer_)
+        return;
     noAnswer_->setText(reason.isEmpty() ? QString()
                                         : QStringLiteral("The meter does not answer: ") + reason);
 }
 
 void DisplayLines::setTimerEnabled(bool enabled) {
+    if (!timer_)
+        return;
     if (enabled)
         timer_->start();
     else

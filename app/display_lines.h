@@ -11,10 +11,11 @@ class QTimer;
 namespace meterlink {
 
 // The display tab's lines Text4(0..3) and its timer Timer1, as the display panel sees them,
-// and the label under the lines that says when the meter does not answer.
+// and the label under the lines that says when the meter does not answer. Built before the
+// window, which hands over its controls as it builds them; until then nothing is shown.
 class DisplayLines : public DisplayView {
 public:
-    DisplayLines(QVector<QLineEdit*> lines, QTimer* timer, QLabel* noAnswer);
+    void showOn(QVector<QLineEdit*> lines, QTimer* timer, QLabel* noAnswer);
 
     void setLine(int index, const QString& text) override;
     void setTimerEnabled(bool enabled) override;
@@ -30,8 +31,8 @@ public:
 
 private:
     QVector<QLineEdit*> lines_;
-    QTimer* timer_;
-    QLabel* noAnswer_;
+    QTimer* timer_ = nullptr;
+    QLabel* noAnswer_ = nullptr;
     int linesShown_ = 0;
 };
 

@@ -3,43 +3,26 @@
 #include "app/close_anyway_question.h"
 #include "app/save_file_dialog.h"
 #include "app/stop_download_question.h"
+#include "app/window_tabs.h"
 #include "logger/download_command.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
 #include "settings/settings_file.h"
 
 #include <QMainWindow>
-#include <QVector>
 
-#include <memory>
 #include <optional>
 
-class QAbstractItemModel;
 class QAction;
-class QButtonGroup;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QRadioButton;
 class QTabWidget;
-class QTableView;
-class QShortcut;
 class QTimer;
 
 namespace meterlink {
 
-class ChartTab;
-class DisplayLines;
 class DisplayPanel;
-class DownloadCommand;
-class DownloadControls;
-class DownloadLog;
-class EventPump;
 class GridModel;
 class ModbusLink;
-class RecordGrid;
+struct WindowJobs;
 
 // What the window does with the link, one value at a time. A display tick runs in Idle or
 // DownloadQueued (the link's session says whether one is running); everything a click or a
@@ -55,17 +38,16 @@ enum class WindowState {
 };
 enum class Shutdown { Close, Exit };
 
-// The program's only window. It keeps the settings variables in step with its controls,
-// runs the download and mirrors the meter's display; it owns neither the variables, nor
-// the serial link, nor the grid's cells.
+// The program's only window. It keeps the settings variables in step with its controls
+// and starts and stops its jobs (the download, the meter's display) as the user asks; it
+// owns neither the variables, nor the serial link, nor the grid's cells.
 class DwnLoad1 : public QMainWindow {
     Q_OBJECT
 public:
     // Runs Form_Load: reads the settings file in `settingsFile`'s directory or creates it.
-    // `link` waits through `pump`; `grid` is shown on the View tab.
-    DwnLoad1(Settings& settings, SettingsFile settingsFile, ModbusLink& link, EventPump& pump,
-             GridModel& grid, SaveFileChooser chooseSaveFile = askSaveFileName,
-             QWidget* parent = nullptr);
+    // The window shows `jobs` and hands on what the user does; it builds none of them.
+    DwnLoad1(WindowJobs& jobs, SettingsFile settingsFile,
+             SaveFileChooser chooseSaveFile = askSaveFileName, QWidget* parent = nullptr);
     ~DwnLoad1() override;
 
     // Column 0 is the fixed heading column, shown as the grid's row headings.
@@ -82,7 +64,7 @@ public:
 
     Settings& settings() { return settings_; }
     const SettingsFile& settingsFile() const { return settingsFile_; }
-    const DisplayPanel& displayPanel() const { return *display_; }
+    const DisplayPanel& displayPanel() const;
     // A tick or a download is on the call stack, holding the link's session.
     bool transactionInProgress() const;
     WindowState windowState() const { return state_; }
@@ -116,12 +98,8 @@ private:
     // after a whole download.
     static QString partialDownloadText(DownloadOutcome outcome, qint32 rows);
     static QString partialDownloadMark(DownloadOutcome outcome);
-    void buildDownloadTab(QWidget* page);
-    void buildViewTab(QWidget* page);
-    void buildSettingsTab(QWidget* page);
-    void buildDisplayTab(QWidget* page);
+    void connectControls();
     void refreshPortToolTips();
-    void buildKeyboardShortcuts(QWidget* displayPage);
     // Shut-down saves once, whichever way the program ends. False when the file was not
     // written and the user keeps the window open.
     bool saveOnceAtShutdown();
@@ -135,21 +113,16 @@ private:
     void answerStopQuestion(int question, bool stop);
     void withdrawStopQuestion();
 
+    WindowJobs& jobs_;
     Settings& settings_;
     SettingsFile settingsFile_;
     ModbusLink& link_;
-    EventPump& pump_;
     GridModel& grid_;
     SaveFileChooser chooseSaveFile_;
     CloseAnywayQuestion closeAnyway_ = askCloseAnyway;
     StopDownloadQuestion askStop_ = askStopDownload;
     int shownTab_ = 0;
 
-    std::unique_ptr<DisplayLines> displayLines_;
-    std::unique_ptr<DisplayPanel> display_;
-    std::unique_ptr<DownloadControls> downloadControls_;
-    std::unique_ptr<DownloadLog> downloadLog_;
-    std::unique_ptr<DownloadCommand> downloadCommand_;
     WindowState state_ = WindowState::Idle;
     // The stop question while state_ is AskingToStop: the shut-down it asks about, which
     // question it is (an answer to a withdrawn one is ignored), and how to take it away.
@@ -160,45 +133,7 @@ private:
     QAction* File_mnu = nullptr;
     QTabWidget* SSTab1 = nullptr;
     QTimer* Timer1 = nullptr;
-
-    // Download tab
-    QGroupBox* Frame5 = nullptr;
-    QGroupBox* Frame4 = nullptr;
-    QGroupBox* Frame6 = nullptr;
-    QGroupBox* Frame7 = nullptr;
-    QVector<QLineEdit*> Text3;
-    QVector<QLabel*> Label3;
-    QLineEdit* Text2 = nullptr;
-    QLabel* Label2 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QLabel* Label4 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QLabel* downloadReason_ = nullptr;
-    // Over the View tab's grid after a download that stopped or failed part way.
-    QLabel* viewNotSaved_ = nullptr;
-
-    // View tab
-    RecordGrid* MSHFlexGrid1 = nullptr;
-
-    // Settings tab
-    QVector<QRadioButton*> Option1;
-    QVector<QRadioButton*> Option2;
-    QVector<QRadioButton*> Option3;
-    QButtonGroup* baudGroup_ = nullptr;
-    QButtonGroup* portGroup_ = nullptr;
-    QButtonGroup* flowGroup_ = nullptr;
-    QLabel* Label1 = nullptr;
-    QLineEdit* Text1 = nullptr;
-
-    // Display tab
-    QGroupBox* Frame8_0 = nullptr;
-    QVector<QLineEdit*> Text4;
-    QLabel* displayNoAnswer_ = nullptr;
-    QVector<QPushButton*> Command1;
-    QVector<QShortcut*> keypadShortcuts_;
-
-    ChartTab* chartTab_ = nullptr;
+    WindowTabs tabs_;
 };
 
 } // namespace meterlink

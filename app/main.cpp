@@ -1,4 +1,5 @@
 #include "app/dwn_load1.h"
+#include "app/window_jobs.h"
 #include "logger/grid_model.h"
 #include "modbus/modbus_link.h"
 #include "platform/locked_serial_port.h"
@@ -52,7 +53,8 @@ int main(int argc, char* argv[]) {
     if (const int status = conventionalAnswer(argc, argv); status >= 0)
         return status;
     QApplication app(argc, argv);
-    // One of each, alive for the whole run; the window borrows them.
+    // One of each, alive for the whole run and built here, as meterlink-cli builds its own;
+    // the window borrows them.
     meterlink::Settings settings;
     const std::unique_ptr<meterlink::SerialPort> systemPort = meterlink::makeSerialPort();
     // The line's lock from the first open to the end of the run, as meterlink-cli holds it.
@@ -63,8 +65,8 @@ int main(int argc, char* argv[]) {
     meterlink::ModbusLink link(port, clock, pump,
                                [&settings] { return meterlink::settingsEndpoint(settings); });
     meterlink::GridModel grid;
-    meterlink::DwnLoad1 window(settings, meterlink::SettingsFile(QStringLiteral(".")), link, pump,
-                               grid);
+    meterlink::WindowJobs jobs(link, pump, settings, grid);
+    meterlink::DwnLoad1 window(jobs, meterlink::SettingsFile(QStringLiteral(".")));
     window.show();
     return app.exec();
 }

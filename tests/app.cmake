@@ -3,7 +3,7 @@ find_package(Qt6 REQUIRED COMPONENTS Test)
 
 meterlink_test(main_window_test
     main_window_test.cpp
-    window_test_world.h line_endpoint.h
+    window_test_world.h wired_window.h line_endpoint.h
     window_wiring_test.cpp
 )
 target_link_libraries(main_window_test PRIVATE

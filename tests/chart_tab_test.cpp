@@ -1,6 +1,7 @@
 #include "app/chart_tab.h"
 #include "app/dwn_load1.h"
 #include "window_test_world.h"
+#include "wired_window.h"
 
 #include <QChart>
 #include <QFile>
@@ -45,7 +46,7 @@ protected:
         MeterLog::Generation how;
         how.records = 400;
         world.meter.setLog(MeterLog::generated(how));
-        window = std::make_unique<DwnLoad1>(
+        window = std::make_unique<WiredWindow>(
             settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
             [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
         window->findChild<QLineEdit*>("Text2")->setText(dir.filePath("log.csv"));

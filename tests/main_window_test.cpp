@@ -1,6 +1,7 @@
 #include "app/dwn_load1.h"
 #include "settings/serial_port_name.h"
 #include "window_test_world.h"
+#include "wired_window.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -50,7 +51,7 @@ protected:
     }
 
     DwnLoad1& open() {
-        window = std::make_unique<DwnLoad1>(
+        window = std::make_unique<WiredWindow>(
             settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
             [this](QWidget*, const SaveFileRequest& request) -> std::optional<QString> {
                 lastRequest = request;

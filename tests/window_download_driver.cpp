@@ -3,6 +3,7 @@
 // the status line (and its tooltip when the download failed); exits 0 only when the records
 // were stored. The every-speed end-to-end test runs it as root and as an ordinary user.
 #include "app/dwn_load1.h"
+#include "app/window_jobs.h"
 #include "logger/grid_model.h"
 #include "modbus/modbus_link.h"
 #include "platform/make_serial_port.h"
@@ -39,7 +40,8 @@ int main(int argc, char* argv[]) {
     pairPumpWithPort(pump, *port);
     ModbusLink link(*port, clock, pump, [&settings] { return settingsEndpoint(settings); });
     GridModel grid;
-    DwnLoad1 window(settings, SettingsFile(QStringLiteral(".")), link, pump, grid);
+    WindowJobs jobs(link, pump, settings, grid); // as the program wires its window
+    DwnLoad1 window(jobs, SettingsFile(QStringLiteral(".")));
     window.show();
 
     window.findChild<QRadioButton*>(QStringLiteral("Option1_%1").arg(baudOption))->click();

@@ -9,6 +9,7 @@
 #include "platform/qt_event_pump.h"
 #include "platform/system_clock.h"
 #include "settings/settings_endpoint.h"
+#include "wired_window.h"
 
 #include <QApplication>
 #include <QDir>
@@ -79,8 +80,8 @@ protected:
 
     void openWindow() {
         pairPumpWithPort(pump, *serialPort);
-        window = std::make_unique<DwnLoad1>(settings, SettingsFile(QStringLiteral(".")), link, pump,
-                                            grid);
+        window = std::make_unique<WiredWindow>(settings, SettingsFile(QStringLiteral(".")), link,
+                                               pump, grid);
         window->show();
     }
 

@@ -4,6 +4,7 @@
 #include "app/record_grid.h"
 #include "app/text_fit.h"
 #include "window_test_world.h"
+#include "wired_window.h"
 
 #include <QAbstractItemDelegate>
 #include <QAbstractItemModel>
@@ -45,7 +46,7 @@ protected:
         MeterLog log = MeterLog::generated(how);
         log.setChannelName(2, QString(32, QLatin1Char('W'))); // the widest glyph, whole name
         world.meter.setLog(log);
-        window = std::make_unique<DwnLoad1>(
+        window = std::make_unique<WiredWindow>(
             settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
             [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
         window->findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(dir.filePath("log.csv"));

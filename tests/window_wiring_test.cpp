@@ -2,6 +2,7 @@
 #include "display/display_panel.h"
 #include "logger/grid_model.h"
 #include "window_test_world.h"
+#include "wired_window.h"
 
 #include <QAction>
 #include <QDir>
@@ -59,7 +60,7 @@ protected:
         QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
         QCoreApplication::exec();
         world.meter.setLog(logOf(40));
-        window = std::make_unique<DwnLoad1>(
+        window = std::make_unique<WiredWindow>(
             settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
             [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
         QObject::connect(window.get(), &DwnLoad1::settingsSaved, [this](bool written) {

@@ -4,6 +4,7 @@
 
 #include "app/dwn_load1.h"
 #include "tests/window_test_world.h"
+#include "tests/wired_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -65,8 +66,8 @@ Outcome endAt(Work work, Ending ending, long long atYield, bool silentMeter) {
         earlier.open(QIODevice::WriteOnly);
         earlier.write(kEarlierCsv);
     }
-    DwnLoad1 window(settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
-                    [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
+    WiredWindow window(settings, SettingsFile(dir.path()), world.link, world.pump, world.grid,
+                       [](QWidget*, const SaveFileRequest&) { return std::optional<QString>(); });
     window.setStopDownloadQuestion(stopAnsweredYes);
     Outcome outcome;
     QObject::connect(&window, &DwnLoad1::settingsSaved, [&](bool) { ++outcome.saves; });
