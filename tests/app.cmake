@@ -14,8 +14,6 @@ if(TARGET meterlink-sim)
   meterlink_test(window_end_to_end_test window_end_to_end_test.cpp)
   target_link_libraries(window_end_to_end_test PRIVATE
       meterlink_app meterlink_platform Qt6::Test)
-  target_compile_definitions(window_end_to_end_test PRIVATE
-      METERLINK_SIM_PATH="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(window_end_to_end_test meterlink-sim)
 endif()
 

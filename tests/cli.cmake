@@ -14,34 +14,23 @@ if(TARGET meterlink-sim AND METERLINK_LINUX)
   meterlink_test(cli_end_to_end_test ${CMAKE_CURRENT_LIST_DIR}/cli_end_to_end_test.cpp)
   meterlink_linux_only_files(${CMAKE_CURRENT_LIST_DIR}/cli_end_to_end_test.cpp)
   target_link_libraries(cli_end_to_end_test PRIVATE Qt6::Core)
-  target_compile_definitions(cli_end_to_end_test PRIVATE
-      METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(cli_end_to_end_test meterlink-cli meterlink-sim)
 
   # Collection without a person: appending, several meters, the lock (flock), the scan.
   meterlink_test(collect_end_to_end_test ${CMAKE_CURRENT_LIST_DIR}/collect_end_to_end_test.cpp)
   meterlink_linux_only_files(${CMAKE_CURRENT_LIST_DIR}/collect_end_to_end_test.cpp)
   target_link_libraries(collect_end_to_end_test PRIVATE meterlink_cli_core Qt6::Core)
-  target_compile_definitions(collect_end_to_end_test PRIVATE
-      METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(collect_end_to_end_test meterlink-cli meterlink-sim)
 
   # Meters behind network gateways: the simulator on the loopback.
   meterlink_test(gateway_end_to_end_test ${CMAKE_CURRENT_LIST_DIR}/gateway_end_to_end_test.cpp)
   meterlink_linux_only_files(${CMAKE_CURRENT_LIST_DIR}/gateway_end_to_end_test.cpp)
   target_link_libraries(gateway_end_to_end_test PRIVATE meterlink_cli_core Qt6::Core)
-  target_compile_definitions(gateway_end_to_end_test PRIVATE
-      METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(gateway_end_to_end_test meterlink-cli meterlink-sim)
 
   # A seeded year of nightly appends with everything a site's year brings, three seeds.
   meterlink_test(year_of_nights_test ${CMAKE_CURRENT_LIST_DIR}/year_of_nights_test.cpp)
   meterlink_linux_only_files(${CMAKE_CURRENT_LIST_DIR}/year_of_nights_test.cpp)
   target_link_libraries(year_of_nights_test PRIVATE meterlink_cli_core meterlink_sim Qt6::Core)
-  target_compile_definitions(year_of_nights_test PRIVATE
-      METERLINK_CLI="$<TARGET_FILE:meterlink-cli>" METERLINK_SIM="$<TARGET_FILE:meterlink-sim>")
   add_dependencies(year_of_nights_test meterlink-cli meterlink-sim)
-  if(METERLINK_SANITIZE)
-    target_compile_definitions(year_of_nights_test PRIVATE METERLINK_SANITIZED)
-  endif()
 endif()

@@ -382,11 +382,11 @@ TEST_F(CollectEndToEndTest, ARunFindingThePortLockedExits4AtOnceNamingTheHolder)
     const auto start = [&](QProcess& cli, bool asOther, const QStringList& arguments) {
         cli.setWorkingDirectory(dir());
         const QStringList other = {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                   METERLINK_CLI};
+                                   builtProgram("meterlink-cli")};
         if (asOther && root)
             cli.start("setpriv", other + arguments);
         else
-            cli.start(METERLINK_CLI, arguments);
+            cli.start(builtProgram("meterlink-cli"), arguments);
     };
     for (const bool holderIsOther : {true, false}) {
         QProcess holder;

@@ -2,6 +2,8 @@
 
 // meterlink-cli and meterlink-sim run as the real programs, for end-to-end tests: the
 // simulator's ready line and the programs' own output say when to go on, never a sleep.
+#include "tests/built_program.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -62,7 +64,7 @@ public:
 private:
     Simulator(const QString& dir, const QStringList& arguments, int) {
         sim_.setWorkingDirectory(dir);
-        sim_.start(QStringLiteral(METERLINK_SIM), arguments);
+        sim_.start(builtProgram("meterlink-sim"), arguments);
         QDeadlineTimer deadline(20000);
         while (!said_.contains('\n') && !deadline.hasExpired() &&
                sim_.waitForReadyRead(int(deadline.remainingTime())))
@@ -88,7 +90,7 @@ inline QProcess* startCli(QProcess& cli, const QString& dir, const QStringList& 
         env.insert("METERLINK_LOCK_DIR", dir);
     cli.setProcessEnvironment(env);
     cli.setWorkingDirectory(dir);
-    cli.start(QStringLiteral(METERLINK_CLI), arguments);
+    cli.start(builtProgram("meterlink-cli"), arguments);
     return &cli;
 }
 

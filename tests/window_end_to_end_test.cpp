@@ -23,14 +23,12 @@
 #include <QTest>
 
 #include "qt_application_environment.h"
+#include "tests/built_program.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#ifndef METERLINK_SIM_PATH
-#error "METERLINK_SIM_PATH must name the meterlink-sim program"
-#endif
 
 namespace meterlink {
 namespace {
@@ -65,7 +63,7 @@ protected:
         ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
         scenario.write("display-mode plain\n");
         scenario.close();
-        sim.setProgram(QStringLiteral(METERLINK_SIM_PATH));
+        sim.setProgram(builtProgram("meterlink-sim"));
         sim.setArguments(QStringList{"--link", dir.filePath("com1"), "--scenario",
                                      scenario.fileName(), "--records", "25"} +
                          extra);
