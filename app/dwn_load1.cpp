@@ -13,8 +13,8 @@
 #include "modbus/link_failure.h"
 #include "modbus/meter_registers.h"
 #include "modbus/modbus_link.h"
+#include "platform/serial_port_search.h"
 #include "settings/numeric_value.h"
-#include "settings/serial_port_name.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

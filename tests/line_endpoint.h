@@ -1,8 +1,8 @@
 #pragma once
 
 #include "modbus/link_endpoint.h"
+#include "platform/settings_endpoint.h"
 #include "settings/settings.h"
-#include "settings/settings_endpoint.h"
 
 namespace meterlink {
 
