@@ -204,8 +204,22 @@ qint16 ModbusLink::takeBytes(int count) {
     // The start second matters only once the bytes are not there yet; the clock is not read
     // for every byte of an answer that has arrived.
     double start = -1.0;
+    if (held_ < count) {
+        // The port had fewer at its last look: looking now would ask the system for bytes
+        // that cannot all be here. A port that can hold its input waits for them first.
+        const double t = now();
+        if (awaitAnswerBytes(count - held_, wholeSecond(t) + byteTakeLimit - t)) {
+            start = wholeSecond(t);
+            pump_.yield();
+            if (aborted_) {
+                return 0;
+            }
+        }
+    }
     for (;;) {
-        if (port_.bytesWaiting() >= count) {
+        const qint64 waiting = port_.bytesWaiting();
+        if (waiting >= count) {
+            held_ = waiting - count;
             if (count == 1) {
                 char byte = 0;
                 if (port_.takeInto(&byte, 1) != 1) {
@@ -224,9 +238,11 @@ qint16 ModbusLink::takeBytes(int count) {
             state_.RxBytes = bytes;
             return -1;
         }
+        held_ = waiting;
         if (start < 0) {
             start = wholeSecond(now());
         }
+        awaitAnswerBytes(count - waiting, start + byteTakeLimit - now());
         pump_.yield();
         if (aborted_) {
             return 0;
@@ -240,6 +256,30 @@ qint16 ModbusLink::takeBytes(int count) {
             return 0;
         }
     }
+}
+
+double ModbusLink::lineSeconds(qint64 bytes) const {
+    return openedBaud_ > 0 && bytes > 0 ? double(bytes) * 10.0 / openedBaud_ : 0.0;
+}
+
+bool ModbusLink::awaitAnswerBytes(qint64 needed, double within) {
+    // The rest of the answer comes at the line's speed at best: a character time a byte
+    // after the one under way, and not before the line can have carried the whole answer
+    // since the request. Less a margin, for a timer that fires late and a sender that
+    // catches up after a late start: waking early costs a look, waking late costs time.
+    const TransactionRow* row = transactionRow(function_);
+    const qint64 taken = qint64(answer_.size());
+    const qint64 length =
+        row ? answerLength(*row, waitedFor_, answer_.data(), int(answer_.size())) : 0;
+    const qint64 missing = std::max(needed, length - taken - held_);
+    double hold = lineSeconds(missing - 1);
+    const double untilDue = answerDueAt_ - now();
+    if (answerDueAt_ > 0 && untilDue <= lineSeconds(length)) {
+        // (Past midnight the time of day starts again: the send looks a day away.)
+        hold = std::max(hold, untilDue);
+    }
+    constexpr double margin = 0.002;
+    return port_.awaitInput(std::clamp(std::min(hold - margin, within), 0.0, 3600.0));
 }
 
 qint16 ModbusLink::refuse(LinkFault fault, int functionCode, int slave) {
@@ -372,11 +412,18 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
     brokenTry_.clear();
     qint64 seen = 0; // bytes waiting at the last look, and since when
     double seenSince = now();
+    waitedFor_ = expected;
+    held_ = 0;
+    if (const TransactionRow* row = transactionRow(function_)) {
+        answerDueAt_ = lastSendAt_ + lineSeconds(answerLength(*row, expected, nullptr, 0));
+    }
+    awaitAnswerBytes(expected, lastSend + resendAfter - now());
     for (;;) {
         if (!yieldAndLook()) {
             return false;
         }
         const qint64 waiting = port_.bytesWaiting();
+        held_ = waiting;
         state_.ReceivedCount = qint16(std::clamp<qint64>(waiting, 0, 32767));
         if (waiting >= expected) {
             return true;
@@ -397,6 +444,7 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
             lastSend = wholeSecond(t);
         }
         if (t - lastSend <= resendAfter) {
+            awaitAnswerBytes(expected - waiting, lastSend + resendAfter - t);
             continue;
         }
         if (t < start) {
@@ -408,6 +456,8 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         endTry(seen, seenSince);
         writeFrame(true);
         lastSend = wholeSecond(now());
+        // An earlier copy's answer may still come, sooner than the resend's.
+        answerDueAt_ = 0.0;
     }
     // Whatever did come says why: an exception answer, or an answer that broke off; when the
     // last try heard nothing, an earlier try's broken answer says more than silence.

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+
 namespace meterlink {
 
 QtEventPump::QtEventPump(int maxWaitMilliseconds) : maxWait_(maxWaitMilliseconds) {
@@ -33,7 +35,10 @@ void QtEventPump::yield() {
     }
     // One pass: the dispatcher sleeps only when nothing is pending, so events that bring
     // the awaited bytes cost no tick, and a separate look first would cost a system call.
-    wake_.start();
+    // A long sleep ends to the millisecond: a coarse timer may be 5 % late.
+    const int allowed = sleepAllowance_ ? sleepAllowance_() : 0;
+    wake_.setTimerType(allowed > maxWait_ ? Qt::PreciseTimer : Qt::CoarseTimer);
+    wake_.start(std::max(maxWait_, allowed));
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();
     lastPass_.start();
@@ -44,7 +49,7 @@ void QtEventPump::rest() {
         QThread::msleep(static_cast<unsigned long>(maxWait_));
         return;
     }
-    wake_.start();
+    wake_.start(maxWait_);
     QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents |
                                                         QEventLoop::WaitForMoreEvents);
     wake_.stop();
