@@ -173,7 +173,9 @@ int PosixSerialPort::holdMilliseconds() const {
     if (!awaiting_ || !holding_) {
         return 0;
     }
-    return int(qBound<qint64>(0, holdUntil_.remainingTime(), qint64(3600) * 1000));
+    // Rounded up: a sleep that ends a little early would find the hold still on.
+    const qint64 nanoseconds = holdUntil_.remainingTimeNSecs();
+    return int(qBound<qint64>(0, (nanoseconds + 999999) / 1000000, qint64(3600) * 1000));
 }
 
 void PosixSerialPort::armNotifier(bool armed) {

@@ -4,8 +4,6 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include <algorithm>
-
 namespace meterlink {
 
 QtEventPump::QtEventPump(int maxWaitMilliseconds) : maxWait_(maxWaitMilliseconds) {
@@ -35,10 +33,11 @@ void QtEventPump::yield() {
     }
     // One pass: the dispatcher sleeps only when nothing is pending, so events that bring
     // the awaited bytes cost no tick, and a separate look first would cost a system call.
-    // A long sleep ends to the millisecond: a coarse timer may be 5 % late.
-    const int allowed = sleepAllowance_ ? sleepAllowance_() : 0;
-    wake_.setTimerType(allowed > maxWait_ ? Qt::PreciseTimer : Qt::CoarseTimer);
-    wake_.start(std::max(maxWait_, allowed));
+    // Held input ends the sleep when the hold ends, sooner or later than the short timer,
+    // and to the millisecond: a coarse timer may be 5 % late.
+    const int held = sleepAllowance_ ? sleepAllowance_() : 0;
+    wake_.setTimerType(held > 0 ? Qt::PreciseTimer : Qt::CoarseTimer);
+    wake_.start(held > 0 ? held : maxWait_);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();
     lastPass_.start();

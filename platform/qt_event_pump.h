@@ -32,8 +32,8 @@ public:
         skipCondition_ = std::move(condition);
     }
 
-    // How long a sleeping yield may last beyond the short timer, in milliseconds: the port
-    // holds its input that long and wakes nobody meanwhile.
+    // How long a sleeping yield lasts instead of the short timer, in milliseconds, when
+    // more than 0: the port holds its input that long and wakes nobody meanwhile.
     void setSleepAllowance(std::function<int()> milliseconds) {
         sleepAllowance_ = std::move(milliseconds);
     }
