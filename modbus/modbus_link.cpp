@@ -263,22 +263,24 @@ double ModbusLink::lineSeconds(qint64 bytes) const {
 }
 
 bool ModbusLink::awaitAnswerBytes(qint64 needed, double within) {
-    // The rest of the answer comes at the line's speed at best: a character time a byte
-    // after the one under way, and not before the line can have carried the whole answer
-    // since the request. Less a margin, for a timer that fires late and a sender that
-    // catches up after a late start: waking early costs a look, waking late costs time.
+    // The whole answer cannot have come before the line has carried it since the request
+    // went out (the meter starts it no sooner). The rest, counted from now, comes a character
+    // time a byte after the one under way, unless the sender had fallen behind and catches
+    // up in a burst: up to 5 ms, which the simulated meter allows itself. Less a margin for
+    // a timer that fires late: waking early costs a look, waking late costs time.
+    constexpr double catchUp = 0.005;
+    constexpr double margin = 0.002;
     const TransactionRow* row = transactionRow(function_);
     const qint64 taken = qint64(answer_.size());
     const qint64 length =
         row ? answerLength(*row, waitedFor_, answer_.data(), int(answer_.size())) : 0;
     const qint64 missing = std::max(needed, length - taken - held_);
-    double hold = lineSeconds(missing - 1);
-    const double untilDue = answerDueAt_ - now();
-    if (answerDueAt_ > 0 && untilDue <= lineSeconds(length)) {
+    double hold = lineSeconds(missing - 1) - catchUp;
+    const double untilWhole = answerSentAt_ + lineSeconds(length) - now();
+    if (answerSentAt_ > 0 && untilWhole <= lineSeconds(length)) {
         // (Past midnight the time of day starts again: the send looks a day away.)
-        hold = std::max(hold, untilDue);
+        hold = std::max(hold, untilWhole);
     }
-    constexpr double margin = 0.002;
     return port_.awaitInput(std::clamp(std::min(hold - margin, within), 0.0, 3600.0));
 }
 
@@ -414,9 +416,7 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
     double seenSince = now();
     waitedFor_ = expected;
     held_ = 0;
-    if (const TransactionRow* row = transactionRow(function_)) {
-        answerDueAt_ = lastSendAt_ + lineSeconds(answerLength(*row, expected, nullptr, 0));
-    }
+    answerSentAt_ = lastSendAt_;
     awaitAnswerBytes(expected, lastSend + resendAfter - now());
     for (;;) {
         if (!yieldAndLook()) {
@@ -457,7 +457,7 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         writeFrame(true);
         lastSend = wholeSecond(now());
         // An earlier copy's answer may still come, sooner than the resend's.
-        answerDueAt_ = 0.0;
+        answerSentAt_ = 0.0;
     }
     // Whatever did come says why: an exception answer, or an answer that broke off; when the
     // last try heard nothing, an earlier try's broken answer says more than silence.

@@ -123,10 +123,11 @@ private:
     std::string answer_;   // the bytes of the answer being taken, for reasons and the trace
     QByteArray brokenTry_; // the latest try's answer that broke off, dropped before a resend
     // The answer's wait: its expected length, what the port held at the latest look and is
-    // not taken yet, and when the line can have carried the whole answer after the request.
+    // not taken yet, and when its request went out (0 once a resend went: an earlier copy's
+    // answer may come sooner than the resend's).
     int waitedFor_ = 0;
     qint64 held_ = 0;
-    double answerDueAt_ = 0.0;
+    double answerSentAt_ = 0.0;
     int sends_ = 0;
     QString writeError_;
     double lastSendAt_ = 0.0;
