@@ -142,7 +142,7 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
 QString simUsage() {
     return QStringLiteral(
                "Usage: meterlink-sim (--link PATH | --tcp HOST:PORT) [--scenario FILE]\n"
-               "                     [--records N] [--baud B]\n"
+               "                     [--records N] [--baud B] [--pace byte|chunk]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
                "                     [--export-records FILE] [--control FILE] [--image FILE]\n"
                "                     [--unplug N:SECONDS] [--help] [--version]\n"
