@@ -11,8 +11,8 @@
 #include "logger/grid_model.h"
 #include "modbus/link_failure.h"
 #include "modbus/modbus_link.h"
+#include "platform/serial_port_search.h"
 #include "settings/numeric_value.h"
-#include "settings/serial_port_name.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

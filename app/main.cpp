@@ -5,9 +5,9 @@
 #include "platform/locked_serial_port.h"
 #include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
+#include "platform/settings_endpoint.h"
 #include "platform/system_clock.h"
 #include "settings/settings.h"
-#include "settings/settings_endpoint.h"
 #include "settings/settings_file.h"
 
 #include <QApplication>

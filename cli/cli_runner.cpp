@@ -14,12 +14,12 @@
 #include "platform/make_serial_port.h"
 #include "platform/port_lock.h"
 #include "platform/qt_event_pump.h"
+#include "platform/serial_port_search.h"
+#include "platform/settings_endpoint.h"
 #include "platform/system_clock.h"
 #include "platform/tcp_device.h"
-#include "settings/serial_port_name.h"
 #include "settings/settings.h"
 #include "settings/settings_controls.h"
-#include "settings/settings_endpoint.h"
 #include "settings/settings_file.h"
 
 #include <QDeadlineTimer>

@@ -188,8 +188,22 @@ bool ModbusLink::takeBytes(int count) {
     // The start second matters only once the bytes are not there yet; the clock is not read
     // for every byte of an answer that has arrived.
     double start = -1.0;
+    if (held_ < count) {
+        // The port had fewer at its last look: looking now would ask the system for bytes
+        // that cannot all be here. A port that can hold its input waits for them first.
+        const double t = now();
+        if (awaitAnswerBytes(count - held_, wholeSecond(t) + byteTakeLimit - t)) {
+            start = wholeSecond(t);
+            pump_.yield();
+            if (aborted_) {
+                return 0;
+            }
+        }
+    }
     for (;;) {
-        if (port_.bytesWaiting() >= count) {
+        const qint64 waiting = port_.bytesWaiting();
+        if (waiting >= count) {
+            held_ = waiting - count;
             if (count == 1) {
                 char byte = 0;
                 if (port_.takeInto(&byte, 1) != 1) {
@@ -208,9 +222,11 @@ bool ModbusLink::takeBytes(int count) {
             state_.RxBytes = bytes;
             return true;
         }
+        held_ = waiting;
         if (start < 0) {
             start = wholeSecond(now());
         }
+        awaitAnswerBytes(count - waiting, start + byteTakeLimit - now());
         pump_.yield();
         if (aborted_) {
             return false;
@@ -224,6 +240,32 @@ bool ModbusLink::takeBytes(int count) {
             return false;
         }
     }
+}
+
+double ModbusLink::lineSeconds(qint64 bytes) const {
+    return openedBaud_ > 0 && bytes > 0 ? double(bytes) * 10.0 / openedBaud_ : 0.0;
+}
+
+bool ModbusLink::awaitAnswerBytes(qint64 needed, double within) {
+    // The whole answer cannot have come before the line has carried it since the request
+    // went out (the meter starts it no sooner). The rest, counted from now, comes a character
+    // time a byte after the one under way, unless the sender had fallen behind and catches
+    // up in a burst: up to 5 ms, which the simulated meter allows itself. Less a margin for
+    // a timer that fires late: waking early costs a look, waking late costs time.
+    constexpr double catchUp = 0.005;
+    constexpr double margin = 0.002;
+    const TransactionRow* row = transactionRow(function_);
+    const qint64 taken = qint64(answer_.size());
+    const qint64 length =
+        row ? answerLength(*row, waitedFor_, answer_.data(), int(answer_.size())) : 0;
+    const qint64 missing = std::max(needed, length - taken - held_);
+    double hold = lineSeconds(missing - 1) - catchUp;
+    const double untilWhole = answerSentAt_ + lineSeconds(length) - now();
+    if (answerSentAt_ > 0 && untilWhole <= lineSeconds(length)) {
+        // (Past midnight the time of day starts again: the send looks a day away.)
+        hold = std::max(hold, untilWhole);
+    }
+    return port_.awaitInput(std::clamp(std::min(hold - margin, within), 0.0, 3600.0));
 }
 
 LinkAnswer ModbusLink::refuse(LinkFault fault, int functionCode, int slave) {
@@ -347,11 +389,16 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
     brokenTry_.clear();
     qint64 seen = 0; // bytes waiting at the last look, and since when
     double seenSince = now();
+    waitedFor_ = expected;
+    held_ = 0;
+    answerSentAt_ = lastSendAt_;
+    awaitAnswerBytes(expected, lastSend + resendAfter - now());
     for (;;) {
         if (!yieldAndLook()) {
             return false;
         }
         const qint64 waiting = port_.bytesWaiting();
+        held_ = waiting;
         state_.ReceivedCount = qint16(std::clamp<qint64>(waiting, 0, 32767));
         if (waiting >= expected) {
             return true;
@@ -372,6 +419,7 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
             lastSend = wholeSecond(t);
         }
         if (t - lastSend <= resendAfter) {
+            awaitAnswerBytes(expected - waiting, lastSend + resendAfter - t);
             continue;
         }
         if (t < start) {
@@ -383,6 +431,8 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         endTry(seen, seenSince);
         writeFrame(true);
         lastSend = wholeSecond(now());
+        // An earlier copy's answer may still come, sooner than the resend's.
+        answerSentAt_ = 0.0;
     }
     // Whatever did come says why: an exception answer, or an answer that broke off; when the
     // last try heard nothing, an earlier try's broken answer says more than silence.

@@ -88,6 +88,12 @@ private:
     // Before a resend: what became of the try, and its bytes dropped when they broke off.
     void endTry(qint64 waiting, double waitingSince);
     bool takeBytes(int count);
+    // Seconds `bytes` take on the line.
+    double lineSeconds(qint64 bytes) const;
+    // Before a yield in an answer's wait for `needed` more bytes than the port held at its
+    // last look: lets a port that can hold its input keep it until the rest of the answer
+    // can have come, but no longer than `within`. False: the port looks as it always did.
+    bool awaitAnswerBytes(qint64 needed, double within);
     bool takeAnswerByte(int& value);
     QByteArray answerBytes() const;
     void traceAnswer(const char* note);
@@ -120,6 +126,12 @@ private:
     QByteArray request_;
     std::string answer_;   // the bytes of the answer being taken, for reasons and the trace
     QByteArray brokenTry_; // the latest try's answer that broke off, dropped before a resend
+    // The answer's wait: its expected length, what the port held at the latest look and is
+    // not taken yet, and when its request went out (0 once a resend went: an earlier copy's
+    // answer may come sooner than the resend's).
+    int waitedFor_ = 0;
+    qint64 held_ = 0;
+    double answerSentAt_ = 0.0;
     int sends_ = 0;
     QString writeError_;
     double lastSendAt_ = 0.0;

@@ -34,6 +34,16 @@ public:
         std::copy(bytes.cbegin(), bytes.cend(), into);
         return bytes.size();
     }
+    // The caller waits for more input and looks again after its next yields; the input it
+    // waits for cannot all have come within `holdSeconds`. A port that can leave the input
+    // with the system until then says true: it wakes the event pump when that time is up
+    // (or, with no time to hold, when input comes), and only then does a look read, all
+    // that came in one call. A hold asked during another never ends later than that one.
+    // False: the port has no such mode, and the caller looks as it always does.
+    virtual bool awaitInput(double holdSeconds) {
+        (void)holdSeconds;
+        return false;
+    }
 };
 
 } // namespace meterlink

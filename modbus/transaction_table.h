@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 namespace meterlink {
 
 // A byte the answer still owes may take this long to come before its take gives up.
@@ -30,14 +32,44 @@ struct TransactionRow {
     double overallLimit;   // looked at when a resend is due: give up at this much
     int answerHeaderBytes; // answer bytes kept in HeaderBytes 1..n
     DataCount dataCount;
-    bool dataThroughHeaderFour; // each data byte also passes through HeaderBytes 4
+    bool dataThroughHeaderFour;   // each data byte also passes through HeaderBytes 4
+    int answerBeyondExpected = 0; // the answer's bytes after the expected length
 };
 
 constexpr TransactionRow readRegistersRow{
     3, 6, false, ExpectedLength::TwiceCountPlusFive, 1.0, 3.0, 3, DataCount::HeaderByteThree, true};
 constexpr TransactionRow writeRegistersRow{
     16, 7, true, ExpectedLength::Eight, 1.0, 3.0, 6, DataCount::None, false};
-constexpr TransactionRow readLogBlockRow{
-    96, 7, false, ExpectedLength::Quantity, 4.0, 3.0, 6, DataCount::HeaderSixAndByteSeven, false};
+constexpr TransactionRow readLogBlockRow{96,    7,   false, ExpectedLength::Quantity,
+                                         4.0,   3.0, 6,     DataCount::HeaderSixAndByteSeven,
+                                         false, 9};
+
+// The row of a function code; null for one the link does not make.
+constexpr const TransactionRow* transactionRow(int functionCode) {
+    for (const TransactionRow* row : {&readRegistersRow, &writeRegistersRow, &readLogBlockRow}) {
+        if (row->functionCode == functionCode) {
+            return row;
+        }
+    }
+    return nullptr;
+}
+
+// The length of a whole answer (not an exception answer) as far as `answer`, its first
+// `size` bytes, tells it; `waitedFor` is the wait's expected length, which says it before
+// the header has come.
+constexpr int answerLength(const TransactionRow& row, int waitedFor, const char* answer, int size) {
+    const auto byte = [answer](int i) { return int(static_cast<unsigned char>(answer[i])); };
+    switch (row.dataCount) {
+    case DataCount::None:
+        return row.answerHeaderBytes + 2;
+    case DataCount::HeaderByteThree:
+        return size >= 3 ? row.answerHeaderBytes + byte(2) + 2
+                         : waitedFor + row.answerBeyondExpected;
+    case DataCount::HeaderSixAndByteSeven:
+        return size >= 7 ? row.answerHeaderBytes + 1 + byte(5) * 256 + byte(6) + 2
+                         : waitedFor + row.answerBeyondExpected;
+    }
+    return waitedFor;
+}
 
 } // namespace meterlink

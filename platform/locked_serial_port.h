@@ -25,6 +25,7 @@ public:
     bool write(const QByteArray& frame) override { return port_.write(frame); }
     QByteArray take(qint64 count) override { return port_.take(count); }
     qint64 takeInto(char* into, qint64 count) override { return port_.takeInto(into, count); }
+    bool awaitInput(double holdSeconds) override { return port_.awaitInput(holdSeconds); }
 
 private:
     SerialPort& port_;

@@ -47,8 +47,16 @@ public:
     bool write(const QByteArray& frame) override { return current_->write(frame); }
     QByteArray take(qint64 count) override { return current_->take(count); }
     qint64 takeInto(char* into, qint64 count) override { return current_->takeInto(into, count); }
+    bool awaitInput(double holdSeconds) override { return current_->awaitInput(holdSeconds); }
 
     bool polling() const { return current_ == tcp_.get() ? tcp_->polling() : serial_.polling(); }
+    int holdMilliseconds() const {
+#ifdef METERLINK_POSIX_SERIAL_PORT
+        if (current_ == &serial_)
+            return serial_.holdMilliseconds();
+#endif
+        return 0;
+    }
     bool inputArrived() const {
         if (current_ == tcp_.get())
             return tcp_->inputArrived();
@@ -83,9 +91,15 @@ bool hasArrivedInput(const SerialPort& port) {
     return device && device->inputArrived();
 }
 
+int holdMilliseconds(const SerialPort& port) {
+    const auto* device = dynamic_cast<const DevicePort*>(&port);
+    return device ? device->holdMilliseconds() : 0;
+}
+
 void pairPumpWithPort(QtEventPump& pump, const SerialPort& port) {
     pump.setWaitCondition([&port] { return isPolling(port); });
     pump.setSkipCondition([&port] { return hasArrivedInput(port); });
+    pump.setSleepAllowance([&port] { return holdMilliseconds(port); });
 }
 
 } // namespace meterlink

@@ -19,6 +19,9 @@ bool isPolling(const SerialPort& port);
 // True when input came since the port's latest look (see QtEventPump::setSkipCondition).
 bool hasArrivedInput(const SerialPort& port);
 
+// What is left of the port's hold on its input (see SerialPort::awaitInput), in ms.
+int holdMilliseconds(const SerialPort& port);
+
 // Lets the pump sleep only while the link waits for this port's input, and not once it has
 // come: the steps around a transaction then cost no timer tick. The port must outlive the
 // pump's use.

@@ -126,6 +126,7 @@ void PosixSerialPort::close() {
     }
     lastLook_ = Look::None;
     arrived_ = false;
+    stopAwaiting();
 }
 
 void PosixSerialPort::lose(int error) {
@@ -135,7 +136,46 @@ void PosixSerialPort::lose(int error) {
 }
 
 bool PosixSerialPort::polling() const {
-    return notifier_ && notifier_->isEnabled();
+    return (notifier_ && notifier_->isEnabled()) || holdMilliseconds() > 0;
+}
+
+bool PosixSerialPort::awaitInput(double holdSeconds) {
+    if (fd_ < 0) {
+        return false;
+    }
+    // Whole milliseconds, rounded down: the pump's timer counts in them, and the last of the
+    // wait is the notifier's.
+    const qint64 hold = holdSeconds >= 0.001 ? qint64(holdSeconds * 1000.0) : 0;
+    const bool holdingAlready = awaiting_ && holding_ && !holdUntil_.hasExpired();
+    if (holdingAlready) {
+        if (hold < holdUntil_.remainingTime()) {
+            holdUntil_.setRemainingTime(hold, Qt::PreciseTimer);
+        }
+    } else if (hold > 0) {
+        holdUntil_.setRemainingTime(hold, Qt::PreciseTimer);
+    }
+    awaiting_ = true;
+    holding_ = holdingAlready || hold > 0;
+    // Held, the input stays with the system and wakes nobody; else its first byte wakes the
+    // pump, and the look after that reads it.
+    armNotifier(!holding_ && !arrived_);
+    return true;
+}
+
+bool PosixSerialPort::stillAwaiting() const {
+    if (!awaiting_ || arrived_) {
+        return false;
+    }
+    return holding_ ? !holdUntil_.hasExpired() : polling();
+}
+
+int PosixSerialPort::holdMilliseconds() const {
+    if (!awaiting_ || !holding_) {
+        return 0;
+    }
+    // Rounded up: a sleep that ends a little early would find the hold still on.
+    const qint64 nanoseconds = holdUntil_.remainingTimeNSecs();
+    return int(qBound<qint64>(0, (nanoseconds + 999999) / 1000000, qint64(3600) * 1000));
 }
 
 void PosixSerialPort::armNotifier(bool armed) {
@@ -192,9 +232,15 @@ qint64 PosixSerialPort::bytesWaiting() {
     // The kernel is asked when the buffer is empty or when the caller looks again without
     // taking (it waits for more). A look right after a read that brought bytes, or between
     // takes, is answered from the buffer: that saves a read per byte the link takes.
+    if (stillAwaiting()) {
+        // Nothing the caller waits for can be here yet: no read that would find nothing.
+        return received_.size() - readFrom_;
+    }
+    const bool awaited = awaiting_;
+    stopAwaiting();
     arrived_ = false;
     const qsizetype had = received_.size() - readFrom_;
-    if (had == 0 || lastLook_ == Look::Answered) {
+    if (awaited || had == 0 || lastLook_ == Look::Answered) {
         drain();
         const bool more = received_.size() - readFrom_ > had;
         if (fd_ >= 0 && !more) {
@@ -216,6 +262,7 @@ QByteArray PosixSerialPort::take(qint64 count) {
 
 qint64 PosixSerialPort::takeInto(char* into, qint64 count) {
     lastLook_ = Look::None;
+    stopAwaiting();
     const qsizetype n = qsizetype(qBound<qint64>(0, count, received_.size() - readFrom_));
     std::copy_n(received_.constData() + readFrom_, n, into);
     readFrom_ += n;
@@ -229,6 +276,7 @@ qint64 PosixSerialPort::takeInto(char* into, qint64 count) {
 
 void PosixSerialPort::discardInput() {
     lastLook_ = Look::None;
+    stopAwaiting();
     arrived_ = false;
     // Whatever it waited for is no longer wanted.
     armNotifier(false);
@@ -247,6 +295,7 @@ void PosixSerialPort::discardOutput() {
 
 bool PosixSerialPort::write(const QByteArray& frame) {
     lastLook_ = Look::None;
+    stopAwaiting();
     if (fd_ < 0) {
         if (error_.isEmpty()) {
             error_ = QStringLiteral("%1: the port is not open").arg(device_);

@@ -3,6 +3,7 @@
 #include "modbus/serial_port.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <memory>
@@ -39,6 +40,7 @@ public:
     bool write(const QByteArray& frame) override;
     QByteArray take(qint64 count) override;
     qint64 takeInto(char* into, qint64 count) override;
+    bool awaitInput(double holdSeconds) override;
 
     void close();
 
@@ -47,6 +49,8 @@ public:
     bool polling() const;
     // True when input has come since the latest look: the next look will find it.
     bool inputArrived() const { return arrived_; }
+    // How long an event pump may sleep for this port: what is left of a hold.
+    int holdMilliseconds() const;
 
 private:
     // Reads everything the kernel has into received_; false when the device is gone.
@@ -55,6 +59,9 @@ private:
     void lose(int error);
     void setError(int error);
     void armNotifier(bool armed);
+    // A look during awaitInput() that must not read yet.
+    bool stillAwaiting() const;
+    void stopAwaiting() { awaiting_ = holding_ = false; }
 
     LineSpeedSetter setSpeed_;
     QString device_;
@@ -67,6 +74,10 @@ private:
     enum class Look { None, BroughtBytes, Answered };
     Look lastLook_ = Look::None;
     bool arrived_ = false;
+    // Set by awaitInput() until the next look that reads, or a take, write or discard.
+    bool awaiting_ = false;
+    bool holding_ = false;
+    QDeadlineTimer holdUntil_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -33,7 +33,11 @@ void QtEventPump::yield() {
     }
     // One pass: the dispatcher sleeps only when nothing is pending, so events that bring
     // the awaited bytes cost no tick, and a separate look first would cost a system call.
-    wake_.start();
+    // Held input ends the sleep when the hold ends, sooner or later than the short timer,
+    // and to the millisecond: a coarse timer may be 5 % late.
+    const int held = sleepAllowance_ ? sleepAllowance_() : 0;
+    wake_.setTimerType(held > 0 ? Qt::PreciseTimer : Qt::CoarseTimer);
+    wake_.start(held > 0 ? held : maxWait_);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     wake_.stop();
     lastPass_.start();
@@ -44,7 +48,7 @@ void QtEventPump::rest() {
         QThread::msleep(static_cast<unsigned long>(maxWait_));
         return;
     }
-    wake_.start();
+    wake_.start(maxWait_);
     QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents |
                                                         QEventLoop::WaitForMoreEvents);
     wake_.stop();

@@ -32,8 +32,15 @@ public:
         skipCondition_ = std::move(condition);
     }
 
+    // How long a sleeping yield lasts instead of the short timer, in milliseconds, when
+    // more than 0: the port holds its input that long and wakes nobody meanwhile.
+    void setSleepAllowance(std::function<int()> milliseconds) {
+        sleepAllowance_ = std::move(milliseconds);
+    }
+
 private:
     std::function<bool()> waitCondition_;
+    std::function<int()> sleepAllowance_;
     std::function<bool()> skipCondition_;
     QElapsedTimer lastPass_;
     QTimer wake_;

@@ -30,7 +30,8 @@ struct CommTarget {
 using CommLinks = std::array<QString, kPortOptionCount>;
 using CommTargets = std::array<CommTarget, kPortOptionCount>;
 
-// The device each of Comm1…Comm4 reaches. A comN link wins (links[N-1]: the device it names,
+// The device each of Comm1…Comm4 reaches, from the ports found (platform/serial_port_search
+// asks the system). A comN link wins (links[N-1]: the device it names,
 // empty where there is none); else port N when the system has it (COMn, or /dev/ttyS(N-1),
 // which the system lists only where that UART exists); the ports left fill the options left,
 // on-board ports first, then adapters by stable name. No two options reach the same device,
@@ -38,16 +39,8 @@ using CommTargets = std::array<CommTarget, kPortOptionCount>;
 CommTargets resolveCommPorts(const QList<FoundPort>& found, const CommLinks& links,
                              PortNaming naming);
 
-// The serial ports this system has now.
-QList<FoundPort> findSerialPorts();
-// The devices the comN links in `directory` name (none on Windows).
-CommLinks findCommLinks(const QString& directory);
-// resolveCommPorts over what the system has now.
-CommTargets currentCommTargets(const QString& directory = QStringLiteral("."));
-
-// What to open for port option CommN: the comN link itself where there is one, else the
-// device the option reaches now.
-QString serialDeviceName(int portNumber, const QString& directory = QStringLiteral("."));
+// The classic name of port option CommN: COMn, or /dev/ttyS(N-1).
+QString numberedPort(int portNumber, PortNaming naming);
 
 // "/dev/ttyUSB0 — FT232R USB UART", as the tooltip and `meterlink-cli ports` show a target.
 QString describeTarget(const CommTarget& target);

@@ -229,7 +229,7 @@ int main(int argc, char* argv[]) {
 
     bool unplugPending = options.unplugAt > 0;
     for (;;) {
-        PtyServer server(bus, pty->masterFd(), options.baud);
+        PtyServer server(bus, pty->masterFd(), options.baud, options.paced);
         if (!options.controlPath.isEmpty()) {
             server.setBeforeReceive(beforeReceive);
             server.setAfterReceive(tellStall);

@@ -19,23 +19,37 @@ double monotonicSeconds() {
     return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
+int PtyServer::waitFor(pollfd* fds, double seconds) const {
+#ifdef __linux__
+    if (paced_ && seconds > 0) {
+        // A byte at 38400 baud takes a quarter of a millisecond: wake to the microsecond.
+        const double whole = std::floor(seconds);
+        const timespec timeout{static_cast<time_t>(whole),
+                               static_cast<long>((seconds - whole) * 1e9)};
+        return ::ppoll(fds, 2, &timeout, nullptr);
+    }
+#endif
+    const int timeoutMs = seconds < 0 ? -1 : static_cast<int>(std::ceil(seconds * 1000.0));
+    return ::poll(fds, 2, timeoutMs);
+}
+
 bool PtyServer::run(int stopFd, QString* error) {
-    ReplySchedule schedule(baud_);
+    ReplySchedule schedule(baud_, paced_);
     char buffer[4096];
     for (;;) {
         double now = monotonicSeconds();
-        int timeoutMs = -1;
+        double wait = -1.0;
         bool wantWrite = false;
         if (!schedule.empty()) {
-            const double wait = schedule.nextDue() - now;
-            if (wait > 0)
-                timeoutMs = static_cast<int>(std::ceil(wait * 1000.0));
-            else
+            wait = schedule.nextDue() - now;
+            if (wait <= 0) {
                 wantWrite = true;
+                wait = -1.0;
+            }
         }
         pollfd fds[2] = {{masterFd_, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
                          {stopFd, POLLIN, 0}};
-        if (::poll(fds, 2, timeoutMs) < 0) {
+        if (waitFor(fds, wait) < 0) {
             if (errno == EINTR)
                 continue;
             *error = QStringLiteral("poll: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));

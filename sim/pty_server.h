@@ -4,6 +4,8 @@
 
 #include <functional>
 
+struct pollfd;
+
 namespace meterlink {
 
 class MeterBus;
@@ -14,8 +16,9 @@ class MeterBus;
 // would be on a real line.
 class PtyServer {
 public:
-    PtyServer(MeterBus& meters, int masterFd, int baud)
-        : meters_(meters), masterFd_(masterFd), baud_(baud) {}
+    // Paced, the answers go out a byte at a time at the line's rate (see ReplySchedule).
+    PtyServer(MeterBus& meters, int masterFd, int baud, bool paced = false)
+        : meters_(meters), masterFd_(masterFd), baud_(baud), paced_(paced) {}
 
     // Runs before every piece of a request is handed to the meters.
     void setBeforeReceive(std::function<void()> hook) { beforeReceive_ = std::move(hook); }
@@ -31,9 +34,13 @@ public:
     bool run(int stopFd, QString* error);
 
 private:
+    // poll() on the two descriptors for up to `seconds` (forever when negative).
+    int waitFor(pollfd* fds, double seconds) const;
+
     MeterBus& meters_;
     int masterFd_;
     int baud_;
+    bool paced_;
     std::function<void()> beforeReceive_;
     int unplugAt_ = 0;
     int pieces_ = 0;

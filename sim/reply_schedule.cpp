@@ -27,8 +27,10 @@ void ReplySchedule::sent(int count, double now) {
     if (baud_ > 0) {
         // Count from when the chunk was due, so waking late (by up to a chunk's time: the
         // poll timer counts in whole milliseconds) does not slow the line; from no further
-        // back than that, so a stall does not turn into a burst.
-        const double start = qMax(front.due, now - chunkBytes() * byteSeconds());
+        // back than that, so a stall does not turn into a burst. Paced bytes make up for a
+        // late wake of up to 5 ms too, a byte a write.
+        const double lateness = paced_ ? qMax(0.005, byteSeconds()) : chunkBytes() * byteSeconds();
+        const double start = qMax(front.due, now - lateness);
         lineFreeAt_ = start + count * byteSeconds();
     } else {
         lineFreeAt_ = now;

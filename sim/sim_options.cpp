@@ -86,6 +86,10 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
             if (!v)
                 return outOfRange(50, 4000000);
             baud = static_cast<int>(*v);
+        } else if (option == QLatin1String("--pace")) {
+            if (value != QLatin1String("byte") && value != QLatin1String("chunk"))
+                return QStringLiteral("--pace takes byte or chunk, not \"%1\"").arg(value);
+            paced = value == QLatin1String("byte");
         } else if (option == QLatin1String("--slave")) {
             const auto ids = parseIdList(value, 1, 247);
             if (!ids)
@@ -130,13 +134,15 @@ std::optional<QString> SimOptions::parse(const QStringList& arguments) {
     if (!imagePath.isEmpty() && (!scenarioPath.isEmpty() || records || !controlPath.isEmpty()))
         return QStringLiteral("--image gives the log and names: it cannot go with --scenario, "
                               "--records or --control");
+    if (paced && (baud == 0 || !tcpHost.isEmpty()))
+        return QStringLiteral("--pace byte needs --link and --baud");
     return std::nullopt;
 }
 
 QString simUsage() {
     return QStringLiteral(
                "Usage: meterlink-sim (--link PATH | --tcp HOST:PORT) [--scenario FILE]\n"
-               "                     [--records N] [--baud B]\n"
+               "                     [--records N] [--baud B] [--pace byte|chunk]\n"
                "                     [--slave IDS] [--fault KIND[:ARG]]... [--seed S]\n"
                "                     [--export-records FILE] [--control FILE] [--image FILE]\n"
                "                     [--unplug N:SECONDS] [--help] [--version]\n"
@@ -158,6 +164,9 @@ QString simUsage() {
                "                         records win)\n"
                "  --baud B               send answers at B baud (10 bits a byte), and hear\n"
                "                         only requests sent while the line is set to B\n"
+               "  --pace byte|chunk      with --baud: each byte when the line carries it\n"
+               "                         (byte), or about 5 ms of bytes a write (chunk,\n"
+               "                         the default)\n"
                "  --slave IDS            slave ID, 1 to 247 (default 1); a list (1,2,7 or\n"
                "                         3-5) puts one meter per ID on the line, each with\n"
                "                         a log of its own (seed S, S+1, ...)\n"

@@ -19,6 +19,7 @@ struct SimOptions {
     QString exportPath;
     std::optional<int> records;
     int baud = 0;               // 0: answer as fast as possible
+    bool paced = false;         // each byte at its own time on the line, not in pieces
     std::optional<int> slaveId; // the first of slaveIds
     QList<int> slaveIds;        // one meter each, all on the one line
     QString controlPath;

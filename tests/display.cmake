@@ -5,4 +5,4 @@ meterlink_test(display_test
     ${CMAKE_CURRENT_LIST_DIR}/line_endpoint.h
 )
 target_link_libraries(display_test PRIVATE
-    meterlink_display meterlink_logger meterlink_sim meterlink_memory_line)
+    meterlink_display meterlink_logger meterlink_sim meterlink_memory_line meterlink_platform)

@@ -17,4 +17,4 @@ meterlink_test(logger_download_test
     ${CMAKE_CURRENT_LIST_DIR}/download_command_test.cpp
 )
 target_link_libraries(logger_download_test PRIVATE
-    meterlink_logger meterlink_sim meterlink_memory_line Qt6::Test)
+    meterlink_logger meterlink_sim meterlink_memory_line meterlink_platform Qt6::Test)

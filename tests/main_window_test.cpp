@@ -1,5 +1,5 @@
 #include "app/dwn_load1.h"
-#include "settings/serial_port_name.h"
+#include "platform/serial_port_search.h"
 #include "window_test_world.h"
 #include "wired_window.h"
 

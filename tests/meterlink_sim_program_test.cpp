@@ -53,16 +53,31 @@ TEST(ReplyScheduleTest, WakingAMillisecondLateEveryChunkKeepsTheLineRate) {
     }
     // 1900 bytes take 494.8 ms on the wire; only the last wake's lateness shows.
     EXPECT_NEAR(now, 1900 * 10.0 / 38400, 0.0065);
+
+    // Paced: a byte a write, and waking a little late every byte still keeps the rate.
+    ReplySchedule paced(38400, true);
+    paced.add(QByteArray(1900, 'a'), 0.0);
+    int writes = 0;
+    while (!paced.empty()) {
+        EXPECT_EQ(paced.chunk().size(), 1);
+        now = paced.nextDue() + 0.0002;
+        paced.sent(1, now);
+        ++writes;
+    }
+    EXPECT_EQ(writes, 1900);
+    EXPECT_NEAR(now, 1899 * 10.0 / 38400, 0.0003);
 }
 
 TEST(SimOptionsTest, ReadsEveryOption) {
     SimOptions o;
-    EXPECT_FALSE(o.parse({"--link", "/tmp/com1", "--records", "10", "--baud", "9600", "--slave",
-                          "5", "--seed", "42", "--fault", "noise", "--fault", "ignore:3",
-                          "--export-records", "r.txt", "--scenario", "s"}));
+    EXPECT_FALSE(o.parse({"--link",  "/tmp/com1",  "--records", "10",       "--baud",
+                          "9600",    "--slave",    "5",         "--seed",   "42",
+                          "--fault", "noise",      "--fault",   "ignore:3", "--export-records",
+                          "r.txt",   "--scenario", "s",         "--pace",   "byte"}));
     EXPECT_EQ(o.linkPath, QString("/tmp/com1"));
     EXPECT_EQ(o.records, 10);
     EXPECT_EQ(o.baud, 9600);
+    EXPECT_TRUE(o.paced);
     EXPECT_EQ(o.slaveId, 5);
     EXPECT_EQ(o.seed, 42u);
     EXPECT_TRUE(o.faults.noise);
@@ -92,6 +107,9 @@ TEST(SimOptionsTest, RejectsBadCommandLines) {
                                  {"--link", "x", "--fault", "loud"},
                                  {"--link", "x", "--unplug", "0:1"},
                                  {"--link", "x", "--unplug", "3"},
+                                 {"--link", "x", "--pace", "byte"},
+                                 {"--link", "x", "--baud", "9600", "--pace", "slow"},
+                                 {"--tcp", "127.0.0.1:0", "--baud", "9600", "--pace", "byte"},
                                  {"--link", "x", "--colour", "red"},
                                  {"--link", "x", "stray"},
                                  // the simulator never listens beyond the loopback

@@ -2,6 +2,7 @@ meterlink_test(modbus_link_test
     ${CMAKE_CURRENT_LIST_DIR}/crc_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/modbus_link_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/in_memory_port_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/answer_wait_test.cpp
 )
 target_link_libraries(modbus_link_test PRIVATE meterlink_memory_line meterlink_modbus Qt6::Core)
 

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -178,6 +179,36 @@ TEST_F(PosixPort, RefusedLineSpeedFailsTheOpenWithTheReasonBeforeAnythingIsSent)
     // Nothing reached the line (the far end reads no byte, only that no one holds it).
     char byte = 0;
     EXPECT_EQ(::read(pty.master(), &byte, 1), -1);
+}
+
+TEST_F(PosixPort, HeldInputStaysWithTheSystemUntilTheHoldEndsThenComesInOneLook) {
+#ifdef METERLINK_QT_SERIAL_PORT
+    GTEST_SKIP() << "the QSerialPort adapter reads input as it comes";
+#else
+    OwnPty pty;
+    ASSERT_TRUE(pty.isValid());
+    pump_.setSleepAllowance([this] { return port_.holdMilliseconds(); });
+    port_.configure(pty.terminal(), 19200);
+    ASSERT_TRUE(port_.open());
+    ASSERT_EQ(::write(pty.master(), "0123456789", 10), 10);
+
+    QElapsedTimer held;
+    held.start();
+    ASSERT_TRUE(port_.awaitInput(0.03));
+    ASSERT_TRUE(port_.awaitInput(10.0)); // a hold asked during one ends no later
+    int looks = 0;
+    qint64 waiting = 0;
+    while (waiting < 10 && held.elapsed() < 5000) {
+        pump_.yield();
+        waiting = port_.bytesWaiting();
+        ++looks;
+    }
+    EXPECT_EQ(waiting, 10);
+    EXPECT_GE(held.elapsed(), 29); // the bytes were there all along
+    EXPECT_LT(held.elapsed(), 1000);
+    EXPECT_LE(looks, 3); // the pump slept through the hold
+    EXPECT_EQ(port_.take(10), QByteArray("0123456789"));
+#endif
 }
 
 // Root may open a terminal held for exclusive use; an ordinary user may not. Acts as

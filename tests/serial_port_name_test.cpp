@@ -1,4 +1,4 @@
-#include "settings/serial_port_name.h"
+#include "platform/serial_port_search.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,4 +2,4 @@ meterlink_test(numeric_value_test numeric_value_test.cpp)
 target_link_libraries(numeric_value_test PRIVATE meterlink_settings)
 
 meterlink_test(settings_file_test settings_file_test.cpp serial_port_name_test.cpp)
-target_link_libraries(settings_file_test PRIVATE meterlink_settings)
+target_link_libraries(settings_file_test PRIVATE meterlink_settings meterlink_platform)

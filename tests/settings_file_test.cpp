@@ -1,5 +1,5 @@
-#include "settings/serial_port_name.h"
-#include "settings/settings_endpoint.h"
+#include "platform/serial_port_search.h"
+#include "platform/settings_endpoint.h"
 #include "settings/settings_file.h"
 
 #include <QDir>

@@ -8,9 +8,9 @@
 #include "modbus/modbus_link.h"
 #include "platform/make_serial_port.h"
 #include "platform/qt_event_pump.h"
+#include "platform/settings_endpoint.h"
 #include "platform/system_clock.h"
 #include "settings/settings_controls.h"
-#include "settings/settings_endpoint.h"
 
 #include <QApplication>
 #include <QLabel>

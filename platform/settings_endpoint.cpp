@@ -1,7 +1,7 @@
-#include "settings/settings_endpoint.h"
+#include "platform/settings_endpoint.h"
 
+#include "platform/serial_port_search.h"
 #include "settings/numeric_value.h"
-#include "settings/serial_port_name.h"
 
 #include <cmath>
 
