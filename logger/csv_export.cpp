@@ -82,7 +82,7 @@ QByteArray CsvExport::fileBytes(const GridModel& grid, qint32 LastGridRow,
 }
 
 bool CsvExport::ExportCsv(const GridModel& grid, qint32 LastGridRow,
-                            const ChannelFlags& ChannelInUse, const QString& fileName) {
+                          const ChannelFlags& ChannelInUse, const QString& fileName) {
     failureReason_.clear();
     if (fileName.isEmpty()) {
         failureReason_ = QStringLiteral("No file name to write the records to");

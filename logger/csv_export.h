@@ -45,7 +45,7 @@ public:
     // Whether the whole file was written and committed; a failure leaves any earlier file
     // of that name as it was.
     bool ExportCsv(const GridModel& grid, qint32 LastGridRow, const ChannelFlags& ChannelInUse,
-                     const QString& fileName);
+                   const QString& fileName);
 
     // The bytes ExportCsv writes for these rows.
     QByteArray fileBytes(const GridModel& grid, qint32 LastGridRow,

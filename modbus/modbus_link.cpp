@@ -399,7 +399,6 @@ bool ModbusLink::awaitResponse(int expected, double resendAfter, double limit) {
         }
         const qint64 waiting = port_.bytesWaiting();
         held_ = waiting;
-        state_.ReceivedCount = qint16(std::clamp<qint64>(waiting, 0, 32767));
         if (waiting >= expected) {
             return true;
         }

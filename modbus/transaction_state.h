@@ -13,7 +13,6 @@ struct TransactionState {
     qint32 ResponseCrcLo = 0;
     qint16 QuantityLo = 0;
     qint16 QuantityHi = 0;
-    qint16 ReceivedCount = 0;
     QByteArray ResponseData;
     QByteArray RxBytes;
 };

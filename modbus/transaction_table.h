@@ -25,8 +25,6 @@ enum class DataCount {
 // timing, and how the answer is taken apart. The engine runs every row the same way.
 struct TransactionRow {
     int functionCode;
-    int requestHeaderBytes;  // the request bytes before its data (and before the CRC)
-    bool requestCarriesData; // the rest of the request is register values (WriteData)
     ExpectedLength expected;
     double resendAfter;    // a resend is due once more than this has passed since a send
     double overallLimit;   // looked at when a resend is due: give up at this much
@@ -36,13 +34,12 @@ struct TransactionRow {
     int answerBeyondExpected = 0; // the answer's bytes after the expected length
 };
 
-constexpr TransactionRow readRegistersRow{
-    3, 6, false, ExpectedLength::TwiceCountPlusFive, 1.0, 3.0, 3, DataCount::HeaderByteThree, true};
-constexpr TransactionRow writeRegistersRow{
-    16, 7, true, ExpectedLength::Eight, 1.0, 3.0, 6, DataCount::None, false};
-constexpr TransactionRow readLogBlockRow{96,    7,   false, ExpectedLength::Quantity,
-                                         4.0,   3.0, 6,     DataCount::HeaderSixAndByteSeven,
-                                         false, 9};
+constexpr TransactionRow readRegistersRow{3, ExpectedLength::TwiceCountPlusFive, 1.0, 3.0,
+                                          3, DataCount::HeaderByteThree,         true};
+constexpr TransactionRow writeRegistersRow{16, ExpectedLength::Eight, 1.0,  3.0,
+                                           6,  DataCount::None,       false};
+constexpr TransactionRow readLogBlockRow{96, ExpectedLength::Quantity,         4.0,   3.0,
+                                         6,  DataCount::HeaderSixAndByteSeven, false, 9};
 
 // The row of a function code; null for one the link does not make.
 constexpr const TransactionRow* transactionRow(int functionCode) {

@@ -194,9 +194,10 @@ TEST_F(CliEndToEndTest, AFullDiskIsToldInTheSystemsWords) {
             QStringLiteral("mount -t tmpfs -o size=8k tmpfs small && exec \"$0\" \"$@\"");
         QProcess cli;
         cli.setWorkingDirectory(dir());
-        cli.start("unshare", QStringList{"-rm", "sh", "-c", script, builtProgram("meterlink-cli"), "download",
-                                         "--device", path("com1"), "--out", "small/x.csv"} +
-                                 extra);
+        cli.start("unshare",
+                  QStringList{"-rm", "sh", "-c", script, builtProgram("meterlink-cli"), "download",
+                              "--device", path("com1"), "--out", "small/x.csv"} +
+                      extra);
         ASSERT_TRUE(cli.waitForFinished(kRunLimitMs));
         EXPECT_EQ(cli.exitCode(), 3);
         const QByteArray err = cli.readAllStandardError();

@@ -221,8 +221,8 @@ TEST_F(CollectEndToEndTest, AppendsKeepTheFilesFormWhateverTheEnvironment) {
     EXPECT_TRUE(contents("Logdata.csv").contains("\r\n5/30/2001 10:00:00 PM,"));
 
     // The dialect is the file's own too.
-    const QStringList semicolons{"download", "--append", "--dialect", "semicolon", "--out",
-                                 "semi.csv"};
+    const QStringList semicolons{"download",  "--append", "--dialect",
+                                 "semicolon", "--out",    "semi.csv"};
     ASSERT_EQ(runCli(dir(), semicolons, shell).status, 0);
     put("control", "records " + QByteArray::number(records + 77) + "\n");
     EXPECT_EQ(runCli(dir(), semicolons, shell).status, 0);
