@@ -72,23 +72,11 @@ if ! wait "$tools_pid"; then
 fi
 start_tests release ctest --test-dir build --output-on-failure -j "$jobs"
 
-# The link on a pty, the end-to-end downloads and display polling, and the fault suite, with
-# the programs on the QSerialPort adapter; the cases that build a POSIX port of their own
-# (refused speed, exclusive use) run in the release pass.
-build_pass qtport bash -c "cmake -S . -B build-qtport -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DMETERLINK_TESTS=ON -DMETERLINK_QT_SERIAL_PORT=ON &&
-    cmake --build build-qtport -j $jobs --target posix_serial_port_test cli_end_to_end_test \
-        window_end_to_end_test meterlink-cli meterlink-sim"
-
 # The code under test at -O1 with line tables; the tests' own files as in the release build,
 # from its cache. The benchmarks are not built here.
 build_pass asan bash -c "cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DMETERLINK_TESTS=ON -DMETERLINK_SANITIZE=ON -DMETERLINK_BENCHMARKS=OFF &&
     cmake --build build-asan -j $jobs"
-
-finish_tests release
-start_tests qtport ctest --test-dir build-qtport --output-on-failure -j "$jobs" \
-    -R '^(PosixPort|CliEndToEndTest|WindowAgainstSimulator)\.|^faults$' -E 'RefusedLineSpeed|ExclusiveUse'
 
 # Any sanitizer report fails the test that caused it. Leaks count too; the suppressions name
 # Qt's own allocations that live until exit, never ours.
@@ -98,19 +86,31 @@ export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 start_tests asan ctest --test-dir build-asan --output-on-failure -j "$jobs"
 unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 
+# The link on a pty, the end-to-end downloads and display polling, and the fault suite, with
+# the programs on the QSerialPort adapter; the cases that build a POSIX port of their own
+# (refused speed, exclusive use) run in the release pass.
+build_pass qtport bash -c "cmake -S . -B build-qtport -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DMETERLINK_TESTS=ON -DMETERLINK_QT_SERIAL_PORT=ON &&
+    cmake --build build-qtport -j $jobs --target posix_serial_port_test cli_end_to_end_test \
+        window_end_to_end_test meterlink-cli meterlink-sim"
+start_tests qtport ctest --test-dir build-qtport --output-on-failure -j "$jobs" \
+    -R '^(PosixPort|CliEndToEndTest|WindowAgainstSimulator)\.|^faults$' -E 'RefusedLineSpeed|ExclusiveUse'
+
 if command -v clang++ >/dev/null; then
     build_pass fuzz bash -c "CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMETERLINK_FUZZ=ON -DMETERLINK_TESTS=OFF &&
         cmake --build build-fuzz --target meterlink_fuzzers -j $jobs"
-fi
-finish_tests qtport
-finish_tests asan
-if command -v clang++ >/dev/null; then
     start_tests fuzz ctest --test-dir build-fuzz/fuzz --output-on-failure -j "$jobs"
-    finish_tests fuzz
 else
     echo "test.sh: clang++ not found; the fuzz targets are not run"
 fi
+
+finish_tests release
+finish_tests qtport
+if command -v clang++ >/dev/null; then
+    finish_tests fuzz
+fi
+finish_tests asan
 
 echo "==== times ===="
 printf '%s\n' "${timings[@]}" "all: $((SECONDS - start)) s"

@@ -114,9 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (result != DownloadLog::Completed)
         return 0;
     CsvExport csv;
-    fuzzCheck(csv.ExportCsv(grid, download.LastGridRow(), download.channelFlags(),
-                            settings.SaveFileName) == -1,
-              "a completed download exports");
+    fuzzCheck(
+        csv.ExportCsv(grid, download.LastGridRow(), download.channelFlags(), settings.SaveFileName),
+        "a completed download exports");
     QFile file(settings.SaveFileName);
     fuzzCheck(file.open(QIODevice::ReadOnly), "the export is there");
     // A channel name may hold any byte below 254, line ends included: count from the end.
