@@ -98,6 +98,8 @@ class World:
         self.csv = os.path.join(self.dir, "Logdata.csv")
         self.trace = os.path.join(self.dir, "trace.txt")
         self.records = os.path.join(self.dir, "records.txt")
+        self.locks = os.path.join(self.dir, "locks")
+        os.mkdir(self.locks)
         self.sim = None
         self.cli = None
         with open(self.csv, "wb") as f:
@@ -124,7 +126,7 @@ class World:
         # (or another run of this suite), while a download that lost its meter still holds
         # the number's lock through the ride-out.
         self.cli = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    env=dict(ENV, METERLINK_LOCK_DIR=self.dir), cwd=self.dir)
+                                    env=dict(ENV, METERLINK_LOCK_DIR=self.locks), cwd=self.dir)
 
     def finish_cli(self, limit):
         """Waits for the download; a download still running at the limit is a hang."""
@@ -199,7 +201,7 @@ class World:
         self.expect_no_leftovers()
 
     def expect_no_leftovers(self):
-        known = {"com1", "Logdata.csv", "trace.txt", "records.txt"}
+        known = {"com1", "Logdata.csv", "trace.txt", "records.txt", "locks"}
         extra = sorted(set(os.listdir(self.dir)) - known)
         expect(not extra, "files left behind: %s" % extra)
 
