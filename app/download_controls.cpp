@@ -47,8 +47,11 @@ void DownloadControls::setProgress(float value) {
 }
 
 void DownloadControls::setText3(int index, const QString& text) {
-    if (index >= 0 && index < boxes_.size())
-        boxes_[index]->setText(text);
+    if (index < 0 || index >= boxes_.size())
+        return;
+    boxes_[index]->setText(text);
+    // A meter's channel name can be longer than its box shows: the whole of it on hover.
+    boxes_[index]->setToolTip(text);
 }
 
 } // namespace meterlink
